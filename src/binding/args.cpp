@@ -1,0 +1,316 @@
+// The one argument parser and the conversions of every parameter kind.
+//
+// parse_and_convert() fills Args for a FuncDesc from a fast-call vector in the fixed
+// order: plain texts, then scalars (p range-checked right after its conversion), then
+// text lists (each fully collected), then their UTF-8 views, then out. It stops at the
+// first failure with a Python exception set; Args releases what it holds either way.
+#include <cstring>
+#include <string>
+
+#include "binding/args_internal.hpp"
+#include "binding/errors.hpp"
+#include "binding/ndarray.hpp"
+
+namespace tarnvel::py {
+
+Args::~Args() {
+    for (auto& refs : list_refs_)
+        for (PyObject* o : refs) Py_DECREF(o);
+}
+
+namespace {
+
+bool is_text_scalar(Kind k) { return k == Kind::text; }
+bool is_number(Kind k) {
+    return k == Kind::real || k == Kind::prefix_p || k == Kind::i64 || k == Kind::u64 ||
+           k == Kind::flag || k == Kind::opt_u64;
+}
+bool is_out(Kind k) {
+    return k == Kind::out_u32_1d || k == Kind::out_u32_2d || k == Kind::out_f64_1d ||
+           k == Kind::out_f64_2d;
+}
+
+std::string quoted_list(const std::vector<const char*>& names) {
+    std::string s;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() > 2) s += ",";
+            s += " ";
+            if (i + 1 == names.size()) s += "and ";
+        }
+        s += "'";
+        s += names[i];
+        s += "'";
+    }
+    return s;
+}
+
+std::size_t required_count(const FuncDesc& d) {
+    std::size_t r = 0;
+    while (r < d.params.size() && d.params[r].default_text == nullptr) ++r;
+    return r;
+}
+
+bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames,
+                  Args& a) {
+    const std::size_t np = d.params.size();
+    const std::string fname = std::string(d.name) + "()";
+    if (static_cast<std::size_t>(nargs) > np) {
+        const std::size_t req = required_count(d);
+        const std::string given = std::to_string(nargs);
+        const char* verb = nargs == 1 ? "was" : "were";
+        const std::string msg =
+            req == np ? format(kMsgTooManyPositional, {fname, std::to_string(np), given, verb})
+                      : format(kMsgTooManyPositionalRange,
+                               {fname, std::to_string(req), std::to_string(np), given, verb});
+        PyErr_SetString(PyExc_TypeError, msg.c_str());
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) a.slots_[i].obj = argv[i];
+    if (kwnames) {
+        const Py_ssize_t nkw = PyTuple_Size(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GetItem(kwnames, k);
+            if (!key) return false;
+            if (!PyUnicode_Check(key)) {
+                PyErr_SetString(PyExc_TypeError, (fname + " keywords must be strings").c_str());
+                return false;
+            }
+            Py_ssize_t klen = 0;
+            const char* kname = PyUnicode_AsUTF8AndSize(key, &klen);
+            if (!kname) return false;
+            std::size_t idx = np;
+            for (std::size_t p = 0; p < np; ++p) {
+                if (std::strlen(d.params[p].name) == static_cast<std::size_t>(klen) &&
+                    std::memcmp(d.params[p].name, kname, static_cast<std::size_t>(klen)) == 0) {
+                    idx = p;
+                    break;
+                }
+            }
+            if (idx == np) {
+                const std::string msg = format(
+                    kMsgUnexpectedKeyword, {fname, std::string_view(kname, static_cast<std::size_t>(klen))});
+                PyErr_SetString(PyExc_TypeError, msg.c_str());
+                return false;
+            }
+            if (a.slots_[idx].obj) {
+                const std::string msg = format(kMsgMultipleValues, {fname, d.params[idx].name});
+                PyErr_SetString(PyExc_TypeError, msg.c_str());
+                return false;
+            }
+            a.slots_[idx].obj = argv[nargs + k];
+        }
+    }
+    std::vector<const char*> missing;
+    const std::size_t req = required_count(d);
+    for (std::size_t p = 0; p < req; ++p)
+        if (!a.slots_[p].obj) missing.push_back(d.params[p].name);
+    if (!missing.empty()) {
+        std::string msg = format(kMsgMissing, {fname, std::to_string(missing.size()), "positional",
+                                               missing.size() == 1 ? "argument" : "arguments"});
+        msg += quoted_list(missing);
+        PyErr_SetString(PyExc_TypeError, msg.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool convert_text(PyObject* o, core::Text& out) {
+    if (!PyUnicode_Check(o)) {
+        raise_not_instance(o, "str");
+        return false;
+    }
+    Py_ssize_t len = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(o, &len);
+    if (!s) return false;
+    out = core::Text(s, static_cast<std::size_t>(len));
+    return true;
+}
+
+bool convert_real(PyObject* o, double& out) {
+    const double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool convert_i64(PyObject* o, std::int64_t& out) {
+    const long long v = PyLong_AsLongLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool convert_u64(PyObject* o, std::uint64_t& out) {
+    unsigned long long v;
+    if (PyLong_Check(o)) {
+        v = PyLong_AsUnsignedLongLong(o);
+    } else {
+        PyObject* idx = PyNumber_Index(o);
+        if (!idx) return false;
+        v = PyLong_AsUnsignedLongLong(idx);
+        Py_DECREF(idx);
+    }
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+// True for NumPy's boolean scalar type (named bool_ or bool in the module numpy).
+bool is_numpy_bool(PyObject* o) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    PyObject* mod = PyObject_GetAttrString(type, "__module__");
+    PyObject* name = mod ? PyObject_GetAttrString(type, "__name__") : nullptr;
+    bool yes = false;
+    if (mod && name && PyUnicode_Check(mod) && PyUnicode_Check(name)) {
+        yes = PyUnicode_CompareWithASCIIString(mod, "numpy") == 0 &&
+              (PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
+               PyUnicode_CompareWithASCIIString(name, "bool") == 0);
+    }
+    Py_XDECREF(mod);
+    Py_XDECREF(name);
+    PyErr_Clear();
+    return yes;
+}
+
+bool convert_flag(PyObject* o, bool& out) {
+    if (o == Py_True || o == Py_False) {
+        out = o == Py_True;
+        return true;
+    }
+    if (is_numpy_bool(o)) {
+        const int t = PyObject_IsTrue(o);
+        if (t < 0) return false;
+        out = t != 0;
+        return true;
+    }
+    raise_not_instance(o, "bool");
+    return false;
+}
+
+// Collects any iterable of str into owned references (steps 1 to 4; views come later).
+bool collect_list(PyObject* o, std::vector<PyObject*>& refs) {
+    const Py_ssize_t hint = PyObject_Size(o);
+    if (hint < 0) {
+        PyErr_Clear();
+    } else {
+        refs.reserve(static_cast<std::size_t>(hint));
+    }
+    PyObject* it = PyObject_GetIter(o);
+    if (!it) return false;
+    while (PyObject* item = PyIter_Next(it)) {
+        if (!PyUnicode_Check(item)) {
+            raise_not_instance(item, "str");
+            Py_DECREF(item);
+            Py_DECREF(it);
+            return false;
+        }
+        refs.push_back(item);
+    }
+    Py_DECREF(it);
+    return !PyErr_Occurred();
+}
+
+bool list_views(const std::vector<PyObject*>& refs, std::vector<core::Text>& views) {
+    views.resize(refs.size());
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        Py_ssize_t len = 0;
+        const char* s = PyUnicode_AsUTF8AndSize(refs[i], &len);
+        if (!s) return false;
+        views[i] = core::Text(s, static_cast<std::size_t>(len));
+    }
+    return true;
+}
+
+bool convert_scalar(const Param& p, Args::Slot& s) {
+    PyObject* o = s.obj;
+    switch (p.kind) {
+        case Kind::real:
+        case Kind::prefix_p:
+            if (!o) {
+                s.real = p.real_default;
+                return true;
+            }
+            return convert_real(o, s.real);
+        case Kind::i64:
+            if (!o) {
+                s.i64 = static_cast<std::int64_t>(p.int_default);
+                return true;
+            }
+            return convert_i64(o, s.i64);
+        case Kind::u64:
+            if (!o) {
+                s.u64 = p.int_default;
+                return true;
+            }
+            return convert_u64(o, s.u64);
+        case Kind::flag:
+            if (!o) {
+                s.flag = p.int_default != 0;
+                return true;
+            }
+            return convert_flag(o, s.flag);
+        case Kind::opt_u64:
+            if (!o || o == Py_None) {
+                s.has_value = false;
+                return true;
+            }
+            s.has_value = true;
+            return convert_u64(o, s.u64);
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+bool parse_and_convert(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs,
+                       PyObject* kwnames, Args& a) {
+    if (!parse_vector(d, argv, nargs, kwnames, a)) return false;
+    const std::size_t np = d.params.size();
+
+    for (std::size_t i = 0; i < np; ++i) {
+        const Param& p = d.params[i];
+        if (p.kind == Kind::object) continue;
+        if (is_text_scalar(p.kind) && a.slots_[i].obj && !convert_text(a.slots_[i].obj, a.slots_[i].text)) {
+            annotate_current_error(p.name);
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < np; ++i) {
+        const Param& p = d.params[i];
+        if (!is_number(p.kind)) continue;
+        if (!convert_scalar(p, a.slots_[i])) {
+            annotate_current_error(p.name);
+            return false;
+        }
+        if (p.kind == Kind::prefix_p && !(a.slots_[i].real >= 0.0 && a.slots_[i].real <= 0.25)) {
+            PyErr_SetString(PyExc_ValueError, kMsgPrefixScale);
+            return false;
+        }
+    }
+    std::size_t list_params[2] = {0, 0};
+    for (std::size_t i = 0; i < np; ++i) {
+        if (d.params[i].kind != Kind::text_list) continue;
+        const std::size_t li = a.nlists_++;
+        list_params[li] = i;
+        a.slots_[i].list = li;
+        if (!collect_list(a.slots_[i].obj, a.list_refs_[li])) return false;
+    }
+    for (std::size_t li = 0; li < a.nlists_; ++li) {
+        if (!list_views(a.list_refs_[li], a.lists_[li])) return false;
+    }
+    (void)list_params;
+    for (std::size_t i = 0; i < np; ++i) {
+        const Kind k = d.params[i].kind;
+        if (!is_out(k)) continue;
+        const std::size_t rows = a.nlists_ > 0 ? a.lists_[0].size() : 0;
+        const std::size_t cols = a.nlists_ > 1 ? a.lists_[1].size() : 0;
+        const bool is_f64 = k == Kind::out_f64_1d || k == Kind::out_f64_2d;
+        const bool two_d = k == Kind::out_u32_2d || k == Kind::out_f64_2d;
+        if (!validate_out(a.slots_[i].obj, is_f64, two_d, rows, cols, a.out_)) return false;
+    }
+    return true;
+}
+
+}  // namespace tarnvel::py

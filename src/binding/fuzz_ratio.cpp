@@ -1,0 +1,38 @@
+// fuzz_ratio and fuzz_qratio: the indel ratio of two texts, computed without the
+// interpreter lock.
+#include "binding/results.hpp"
+#include "binding/table.hpp"
+#include "core/fuzz/ratio.hpp"
+
+namespace tarnvel::py {
+namespace {
+
+PyObject* fuzz_ratio(Args& a) {
+    double r;
+    {
+        GilRelease nogil;
+        r = core::indel_ratio(a.text(0), a.text(1), a.real(2));
+    }
+    return to_py_f64(r);
+}
+
+PyObject* fuzz_qratio(Args& a) {
+    double r;
+    {
+        GilRelease nogil;
+        r = core::quick_ratio(a.text(0), a.text(1), a.real(2));
+    }
+    return to_py_f64(r);
+}
+
+constexpr Param kPairCutoff[] = {
+    {"a", Kind::text}, {"b", Kind::text}, {"score_cutoff", Kind::real, "0.0", 0.0}};
+
+const FuncDesc kFuzzRatio{"fuzz_ratio", kPairCutoff, "", &fuzz_ratio};
+const FuncDesc kFuzzQratio{"fuzz_qratio", kPairCutoff, "", &fuzz_qratio};
+
+TARNVEL_REGISTER_FUNCTION(kFuzzRatio);
+TARNVEL_REGISTER_FUNCTION(kFuzzQratio);
+
+}  // namespace
+}  // namespace tarnvel::py

@@ -1,0 +1,318 @@
+// Module definition, the function registry and the entry points of every function.
+//
+// Families register FuncDesc rows at static initialisation (TARNVEL_REGISTER_FUNCTION).
+// The exec slot adds the public ones in the fixed order of kPublicOrder, each as a
+// built-in bound to the module; the private test module adds its own rows by name.
+// Every call goes through one boundary (call_impl) that turns C++ failures into Python
+// exceptions: Panic -> PanicException, bad_alloc -> MemoryError.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/args_internal.hpp"
+#include "binding/errors.hpp"
+#include "binding/module.hpp"
+#include "core/common/panic.hpp"
+
+namespace tarnvel::py {
+namespace {
+
+// The registration order of the public functions (also the order of __all__).
+constexpr std::array<const char*, 44> kPublicOrder = {
+    "levenshtein_distance",
+    "levenshtein_batch",
+    "levenshtein_batch_into",
+    "levenshtein_cdist",
+    "levenshtein_cdist_into",
+    "damerau_levenshtein_distance",
+    "damerau_levenshtein_batch",
+    "damerau_levenshtein_batch_into",
+    "damerau_levenshtein_cdist",
+    "damerau_levenshtein_cdist_into",
+    "damerau_ratio",
+    "needleman_wunsch_score",
+    "needleman_wunsch_batch_fn",
+    "needleman_wunsch_affine",
+    "needleman_wunsch_affine_batch",
+    "jaro_similarity",
+    "jaro_winkler_similarity",
+    "jaro_winkler_batch_fn",
+    "jaro_winkler_batch_into",
+    "jaro_winkler_cdist",
+    "jaro_winkler_cdist_into",
+    "fuzz_ratio",
+    "fuzz_partial_ratio",
+    "fuzz_partial_ratio_alignment",
+    "fuzz_token_sort_ratio",
+    "fuzz_token_set_ratio",
+    "fuzz_token_ratio",
+    "fuzz_wratio",
+    "fuzz_ratio_batch",
+    "fuzz_extract",
+    "fuzz_extract_one",
+    "fuzz_partial_token_sort_ratio",
+    "fuzz_partial_token_set_ratio",
+    "fuzz_partial_token_ratio",
+    "fuzz_qratio",
+    "levenshtein_myers",
+    "needleman_wunsch_striped",
+    "jaro_optimized",
+    "set_cpu_only",
+    "set_gpu_threshold",
+    "is_gpu_available",
+    "warmup",
+    "gpu_info",
+    "hardware_info",
+};
+
+constexpr std::size_t kMaxFunctions = 128;
+constexpr std::size_t kMaxParams = 8;
+
+struct ModuleTable {
+    std::vector<const FuncDesc*> registered;        // in registration order
+    std::array<const FuncDesc*, kMaxFunctions> slots{};  // by entry index
+    std::array<PyMethodDef, kMaxFunctions> defs{};
+    std::deque<std::string> docs;                    // stable storage for docstrings
+    std::size_t count = 0;
+    bool built = false;
+};
+
+ModuleTable& table_of(ModuleId id) {
+    static ModuleTable tables[2];
+    return tables[static_cast<int>(id)];
+}
+
+PyObject* call_impl(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+    try {
+        Args args;
+        if (!parse_and_convert(d, argv, nargs, kwnames, args)) return nullptr;
+        return d.impl(args);
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const core::Panic& p) {
+        raise_panic(p.message());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        PyErr_NoMemory();  // a size beyond what the allocator can ever give
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    } catch (...) {
+        raise_panic("unknown internal failure");
+    }
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "internal error: failure without exception");
+    return nullptr;
+}
+
+template <ModuleId M, std::size_t I>
+PyObject* fast_entry(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_impl(*table_of(M).slots[I], argv, nargs, kwnames);
+}
+
+template <ModuleId M, std::size_t I>
+PyObject* noargs_entry(PyObject*, PyObject*) {
+    return call_impl(*table_of(M).slots[I], nullptr, 0, nullptr);
+}
+
+using FastFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+using NoArgsFn = PyObject* (*)(PyObject*, PyObject*);
+
+template <ModuleId M, std::size_t... I>
+constexpr std::array<FastFn, sizeof...(I)> fast_entries(std::index_sequence<I...>) {
+    return {&fast_entry<M, I>...};
+}
+template <ModuleId M, std::size_t... I>
+constexpr std::array<NoArgsFn, sizeof...(I)> noargs_entries(std::index_sequence<I...>) {
+    return {&noargs_entry<M, I>...};
+}
+
+template <ModuleId M>
+FastFn fast_entry_at(std::size_t i) {
+    static constexpr auto v = fast_entries<M>(std::make_index_sequence<kMaxFunctions>{});
+    return v[i];
+}
+template <ModuleId M>
+NoArgsFn noargs_entry_at(std::size_t i) {
+    static constexpr auto v = noargs_entries<M>(std::make_index_sequence<kMaxFunctions>{});
+    return v[i];
+}
+
+std::string signature_of(const FuncDesc& d) {
+    std::string s = std::string(d.name) + "(";
+    for (std::size_t i = 0; i < d.params.size(); ++i) {
+        if (i) s += ", ";
+        s += d.params[i].name;
+        if (d.params[i].default_text) {
+            s += "=";
+            s += d.params[i].default_text;
+        }
+    }
+    if (!d.params.empty() && d.trailing_slash) s += ", /";
+    return s + ")";
+}
+
+// Rejects a malformed table row loudly instead of misparsing calls.
+bool check_row(const FuncDesc& d) {
+    const char* problem = nullptr;
+    if (d.params.size() > kMaxParams) problem = "too many parameters";
+    bool seen_default = false;
+    std::size_t lists = 0, outs = 0;
+    for (std::size_t i = 0; i < d.params.size() && !problem; ++i) {
+        const Param& p = d.params[i];
+        if (p.default_text) seen_default = true;
+        else if (seen_default) problem = "required parameter after an optional one";
+        for (std::size_t j = 0; j < i; ++j)
+            if (std::strcmp(d.params[j].name, p.name) == 0) problem = "duplicate parameter name";
+        if (p.kind == Kind::text_list) ++lists;
+        if (p.kind >= Kind::out_u32_1d && p.kind <= Kind::out_f64_2d) ++outs;
+        if (p.kind == Kind::text && p.default_text) problem = "texts cannot have defaults";
+    }
+    if (!problem && lists > 2) problem = "more than two text lists";
+    if (!problem && outs > 1) problem = "more than one output buffer";
+    if (problem) {
+        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", d.name, problem);
+        return false;
+    }
+    return true;
+}
+
+bool build_table(ModuleId id) {
+    ModuleTable& t = table_of(id);
+    if (t.built) return true;
+    std::vector<const FuncDesc*> order;
+    if (id == ModuleId::public_module) {
+        for (const FuncDesc* d : t.registered) {
+            if (std::find_if(kPublicOrder.begin(), kPublicOrder.end(),
+                             [&](const char* n) { return std::strcmp(n, d->name) == 0; }) == kPublicOrder.end()) {
+                PyErr_Format(PyExc_SystemError, "internal error: %s is not in the function order", d->name);
+                return false;
+            }
+        }
+        for (const char* name : kPublicOrder) {
+            const FuncDesc* found = nullptr;
+            for (const FuncDesc* d : t.registered)
+                if (std::strcmp(d->name, name) == 0) found = d;
+            if (found) order.push_back(found);
+        }
+    } else {
+        order = t.registered;
+        std::sort(order.begin(), order.end(),
+                  [](const FuncDesc* a, const FuncDesc* b) { return std::strcmp(a->name, b->name) < 0; });
+    }
+    if (order.size() > kMaxFunctions) {
+        PyErr_SetString(PyExc_SystemError, "internal error: too many functions");
+        return false;
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const FuncDesc& d = *order[i];
+        if (!check_row(d)) return false;
+        t.slots[i] = &d;
+        t.docs.push_back(signature_of(d) + "\n--\n\n" + d.doc_body);
+        PyMethodDef& def = t.defs[i];
+        def.ml_name = d.name;
+        def.ml_doc = t.docs.back().c_str();
+        if (d.params.empty()) {
+            def.ml_meth = id == ModuleId::public_module ? noargs_entry_at<ModuleId::public_module>(i)
+                                                        : noargs_entry_at<ModuleId::testing_module>(i);
+            def.ml_flags = METH_NOARGS;
+        } else {
+            FastFn f = id == ModuleId::public_module ? fast_entry_at<ModuleId::public_module>(i)
+                                                     : fast_entry_at<ModuleId::testing_module>(i);
+            def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+            def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+        }
+    }
+    t.count = order.size();
+    t.built = true;
+    return true;
+}
+
+// Appends name to the module's __all__ (created on first use), then sets the attribute.
+int add_exported(PyObject* module, PyObject* name, PyObject* value) {
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = PyList_New(0);
+        if (!all || PyObject_SetAttrString(module, "__all__", all) < 0) {
+            Py_XDECREF(all);
+            return -1;
+        }
+    }
+    if (!PyList_Check(all)) {
+        raise_not_instance(all, "list");
+        Py_DECREF(all);
+        return -1;
+    }
+    const int rc = PyList_Append(all, name);
+    Py_DECREF(all);
+    if (rc < 0) return -1;
+    return PyObject_SetAttr(module, name, value);
+}
+
+int exec_module(PyObject* module, ModuleId id) {
+    if (!PyModule_Check(module)) {
+        raise_not_instance(module, "module");
+        return -1;
+    }
+    if (!build_table(id)) return -1;
+    ModuleTable& t = table_of(id);
+    PyObject* modname = PyModule_GetNameObject(module);
+    if (!modname) return -1;
+    for (std::size_t i = 0; i < t.count; ++i) {
+        PyObject* fn = PyCMethod_New(&t.defs[i], module, modname, nullptr);
+        if (!fn) {
+            Py_DECREF(modname);
+            return -1;
+        }
+        PyObject* name = PyObject_GetAttrString(fn, "__name__");
+        int rc = -1;
+        if (name && !PyUnicode_Check(name)) raise_not_instance(name, "str");
+        else if (name) rc = add_exported(module, name, fn);
+        Py_XDECREF(name);
+        Py_DECREF(fn);
+        if (rc < 0) {
+            Py_DECREF(modname);
+            return -1;
+        }
+    }
+    Py_DECREF(modname);
+    if (id == ModuleId::public_module) {
+        PyObject* name = PyUnicode_FromString("__version__");
+        PyObject* version = PyUnicode_FromString(kVersion);
+        const int rc = (name && version) ? add_exported(module, name, version) : -1;
+        Py_XDECREF(name);
+        Py_XDECREF(version);
+        if (rc < 0) return -1;
+    }
+    return 0;
+}
+
+int exec_public(PyObject* m) { return exec_module(m, ModuleId::public_module); }
+int exec_testing(PyObject* m) { return exec_module(m, ModuleId::testing_module); }
+
+PyModuleDef_Slot g_public_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_public)}, {0, nullptr}};
+PyModuleDef_Slot g_testing_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_testing)}, {0, nullptr}};
+
+PyModuleDef g_public_def = {PyModuleDef_HEAD_INIT, "tarnvel", "", 0, nullptr, g_public_slots,
+                            nullptr, nullptr, nullptr};
+PyModuleDef g_testing_def = {PyModuleDef_HEAD_INIT, "_tarnvel_testing", "", 0, nullptr,
+                             g_testing_slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+Registrar::Registrar(const FuncDesc& desc, ModuleId module) {
+    table_of(module).registered.push_back(&desc);
+}
+
+PyModuleDef* module_def(ModuleId id) {
+    return id == ModuleId::public_module ? &g_public_def : &g_testing_def;
+}
+
+}  // namespace tarnvel::py

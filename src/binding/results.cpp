@@ -1,0 +1,79 @@
+#include "binding/results.hpp"
+
+#include "binding/table.hpp"
+
+namespace tarnvel::py {
+namespace {
+
+PyObject* check(PyObject* o) {
+    if (!o) throw PyError{};
+    return o;
+}
+
+template <typename T, typename Make>
+PyObject* build_list(std::span<const T> v, Make make) {
+    PyObject* list = check(PyList_New(static_cast<Py_ssize_t>(v.size())));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        PyObject* item = make(v[i]);
+        if (!item) {
+            Py_DECREF(list);
+            throw PyError{};
+        }
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals
+    }
+    return list;
+}
+
+template <typename T, typename Make>
+PyObject* build_matrix(std::span<const std::vector<T>> rows, Make make) {
+    PyObject* outer = check(PyList_New(static_cast<Py_ssize_t>(rows.size())));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        PyObject* row;
+        try {
+            row = build_list(std::span<const T>(rows[i]), make);
+        } catch (...) {
+            Py_DECREF(outer);
+            throw;
+        }
+        PyList_SetItem(outer, static_cast<Py_ssize_t>(i), row);
+    }
+    return outer;
+}
+
+PyObject* from_u32(std::uint32_t v) { return PyLong_FromUnsignedLong(v); }
+PyObject* from_i64(std::int64_t v) { return PyLong_FromLongLong(v); }
+PyObject* from_f64(double v) { return PyFloat_FromDouble(v); }
+
+}  // namespace
+
+PyObject* to_py_u64(std::uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
+PyObject* to_py_i64(std::int64_t v) { return check(PyLong_FromLongLong(v)); }
+PyObject* to_py_f64(double v) { return check(PyFloat_FromDouble(v)); }
+PyObject* to_py_str(std::string_view s) {
+    return check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+PyObject* to_py_none() {
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
+PyObject* list_u32(std::span<const std::uint32_t> v) { return build_list(v, from_u32); }
+PyObject* list_i64(std::span<const std::int64_t> v) { return build_list(v, from_i64); }
+PyObject* list_f64(std::span<const double> v) { return build_list(v, from_f64); }
+PyObject* matrix_u32(std::span<const std::vector<std::uint32_t>> rows) { return build_matrix(rows, from_u32); }
+PyObject* matrix_f64(std::span<const std::vector<double>> rows) { return build_matrix(rows, from_f64); }
+
+PyObject* tuple_of(std::span<PyObject* const> items) {
+    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+    bool ok = t != nullptr;
+    for (PyObject* o : items) ok = ok && o != nullptr;
+    if (!ok) {
+        Py_XDECREF(t);
+        for (PyObject* o : items) Py_XDECREF(o);
+        throw PyError{};
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), items[i]);
+    return t;
+}
+
+}  // namespace tarnvel::py

@@ -1,0 +1,167 @@
+// The function table: one descriptor per Python function, one generic parser for all.
+//
+// A family declares its functions as FuncDesc rows in its own binding file and registers
+// them with TARNVEL_REGISTER_FUNCTION; module.cpp adds the registered public functions
+// in the fixed order of kPublicOrder (functions that are not registered are simply
+// absent). The parser converts arguments in the fixed order (texts, then scalars with the
+// range check of p, then text lists, then their views, then out) and hands the impl an
+// Args with every value ready. The impl releases the interpreter lock (GilRelease) around
+// the computation and builds its result with the helpers of results.hpp.
+//
+// An impl may throw: core::Panic becomes PanicException, std::bad_alloc MemoryError,
+// PyError (a Python exception already set) passes through. See also: args.cpp, module.cpp.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/common/text.hpp"
+
+namespace tarnvel::py {
+
+enum class Kind : std::uint8_t {
+    text,        // str -> core::Text (borrowed UTF-8 view)
+    text_list,   // any iterable of str -> span of core::Text
+    real,        // float (PyFloat_AsDouble)
+    prefix_p,    // real, then checked to lie in [0.0, 0.25]
+    i64,         // signed 64-bit integer
+    u64,         // unsigned 64-bit integer (through __index__)
+    flag,        // True/False or a NumPy bool scalar
+    opt_u64,     // None/absent or an unsigned 64-bit integer
+    out_u32_1d,  // NumPy uint32 array, one element per item of the first text list
+    out_u32_2d,  // NumPy uint32 array of shape (len(first list), len(second list))
+    out_f64_1d,
+    out_f64_2d,
+    object,      // no conversion: the borrowed object (private test functions only)
+};
+
+struct Param {
+    const char* name;
+    Kind kind;
+    const char* default_text = nullptr;  // nullptr: required; else shown in the signature
+    double real_default = 0.0;
+    std::uint64_t int_default = 0;
+};
+
+class Args;
+using Impl = PyObject* (*)(Args&);
+
+struct FuncDesc {
+    const char* name;
+    std::span<const Param> params;  // empty: the function takes no arguments (METH_NOARGS)
+    const char* doc_body;           // text after the signature line; "" for none
+    Impl impl;
+    bool trailing_slash = true;     // "/" at the end of the text signature (documentation only)
+};
+
+enum class ModuleId { public_module, testing_module };
+
+struct Registrar {
+    Registrar(const FuncDesc& desc, ModuleId module);
+};
+
+#define TARNVEL_CONCAT_(a, b) a##b
+#define TARNVEL_CONCAT(a, b) TARNVEL_CONCAT_(a, b)
+#define TARNVEL_REGISTER_FUNCTION(desc)                                      \
+    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
+        desc, ::tarnvel::py::ModuleId::public_module)
+#define TARNVEL_REGISTER_TEST_FUNCTION(desc)                                 \
+    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
+        desc, ::tarnvel::py::ModuleId::testing_module)
+
+// Thrown by binding code when a Python exception is already set.
+struct PyError {};
+
+// Releases the interpreter lock for its lifetime; re-acquires it on every exit path,
+// exceptions included. No Python object may be touched while it is alive.
+class GilRelease {
+public:
+    GilRelease() : state_(PyEval_SaveThread()) {}
+    ~GilRelease() { PyEval_RestoreThread(state_); }
+    GilRelease(const GilRelease&) = delete;
+    GilRelease& operator=(const GilRelease&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// A validated, borrowed NumPy output array (see ndarray.cpp).
+class OutBuffer {
+public:
+    OutBuffer() = default;
+    ~OutBuffer();
+    OutBuffer(const OutBuffer&) = delete;
+    OutBuffer& operator=(const OutBuffer&) = delete;
+
+    // Copies the values (exactly the element count) in order, then gives the borrow
+    // back. Call with the interpreter lock held, after the computation.
+    void write(std::span<const std::uint32_t> values);
+    void write(std::span<const double> values);
+    void write_rows(std::span<const std::vector<std::uint32_t>> rows);
+    void write_rows(std::span<const std::vector<double>> rows);
+
+    // Direct access for kernels that fill the caller's memory while the lock is
+    // released; valid only between validation and release.
+    void* data() const { return data_; }
+    std::size_t count() const { return count_; }
+
+    // Internal: set by validation; release() gives the borrow back (idempotent).
+    void attach(PyObject* array, void* data, std::size_t count, std::uintptr_t reg_lo,
+                std::uintptr_t reg_hi);
+    void release();
+
+private:
+    void write_bytes(const void* src, std::size_t count, std::size_t itemsize);
+    template <typename T>
+    void write_rows_impl(std::span<const std::vector<T>> rows);
+    PyObject* array_ = nullptr;
+    void* data_ = nullptr;
+    std::size_t count_ = 0;
+    std::uintptr_t reg_lo_ = 0, reg_hi_ = 0;  // registry extent; empty when not registered
+};
+
+// Converted arguments of one call, indexed like FuncDesc::params.
+class Args {
+public:
+    core::Text text(std::size_t i) const { return slots_[i].text; }
+    std::span<const core::Text> list(std::size_t i) const { return lists_[slots_[i].list]; }
+    double real(std::size_t i) const { return slots_[i].real; }
+    std::int64_t i64(std::size_t i) const { return slots_[i].i64; }
+    std::uint64_t u64(std::size_t i) const { return slots_[i].u64; }
+    bool flag(std::size_t i) const { return slots_[i].flag; }
+    std::optional<std::uint64_t> opt_u64(std::size_t i) const {
+        return slots_[i].has_value ? std::optional<std::uint64_t>(slots_[i].u64) : std::nullopt;
+    }
+    OutBuffer& out() { return out_; }
+    PyObject* object(std::size_t i) const { return slots_[i].obj; }
+
+    // Internal (parser).
+    struct Slot {
+        PyObject* obj = nullptr;  // borrowed argument or nullptr when absent
+        core::Text text{};
+        double real = 0.0;
+        std::int64_t i64 = 0;
+        std::uint64_t u64 = 0;
+        bool flag = false;
+        bool has_value = false;
+        std::size_t list = 0;
+    };
+    Slot slots_[8];
+    std::vector<core::Text> lists_[2];
+    std::vector<PyObject*> list_refs_[2];  // owned references, released by ~Args
+    std::size_t nlists_ = 0;
+    OutBuffer out_;
+
+    Args() = default;
+    ~Args();
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
+};
+
+}  // namespace tarnvel::py
