@@ -1,12 +1,407 @@
-// Serial placeholder of the pool entry point (see parallel.hpp).
+// The process-wide fork-join pool behind run_range() (see parallel.hpp).
+//
+// Design: one worker thread per processor, each with a mutex-protected deque (pieces are
+// coarse: a call makes O(workers) of them, so a lock per push/pop costs nothing
+// measurable). A worker that forks pushes the second half on the bottom of its own deque
+// and runs the first half itself; idle workers steal from the top of other deques, then
+// from the injector queue that external (Python) threads submit to. A worker joining a
+// pair whose second half was stolen keeps running other pending work until that half is
+// done, so nested forks never deadlock. External callers only submit and block.
+//
+// Sleeping: `pending_` counts queued jobs and is raised under `sleep_mu_`, so a worker
+// that finds it zero under the same mutex cannot miss the wake-up of a later push.
+//
+// Lifetime: the pool is leaked on purpose (joinable threads at static destruction would
+// terminate the process, and the interpreter may still be finalising). A forked child
+// inherits no threads; an atfork handler only forgets the parent's pool, and the child
+// builds a fresh one on its next parallel call.
 #include "engine/parallel.hpp"
 
-namespace tarnvel::engine {
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 
-void run_range(std::size_t units, void* ctx, RangeFn fn) {
-    if (units) fn(ctx, 0, units);
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "core/common/panic.hpp"
+
+namespace tarnvel::engine {
+namespace {
+
+constexpr std::size_t kMaxWorkers = 1024;
+constexpr int kSpinRounds = 64;
+
+struct Pool;
+struct Worker;
+
+// A queued unit of work. exec never throws; it records failures itself.
+struct Job {
+    void (*exec)(Job* self, Worker* runner) = nullptr;
+};
+
+struct Worker {
+    Pool* pool = nullptr;
+    std::size_t index = 0;
+    std::mutex mu;
+    std::deque<Job*> jobs;  // owner works at the back, thieves take from the front
+};
+
+// The worker the current thread is, if any.
+thread_local Worker* t_worker = nullptr;
+
+struct Pool {
+    explicit Pool(std::size_t wanted) : slots(new Worker[wanted]), capacity(wanted) {}
+
+    std::unique_ptr<Worker[]> slots;
+    std::size_t capacity;
+    std::atomic<std::size_t> count{0};  // workers actually started
+
+    std::mutex inject_mu;
+    std::deque<Job*> injected;
+
+    std::mutex sleep_mu;
+    std::condition_variable sleep_cv;
+    std::atomic<std::int64_t> pending{0};
+    std::size_t sleepers = 0;  // guarded by sleep_mu
+
+    void announce() {
+        bool wake;
+        {
+            const std::lock_guard<std::mutex> lock(sleep_mu);
+            pending.fetch_add(1, std::memory_order_relaxed);
+            wake = sleepers != 0;
+        }
+        if (wake) sleep_cv.notify_one();
+    }
+
+    void push_local(Worker* w, Job* job) {
+        {
+            const std::lock_guard<std::mutex> lock(w->mu);
+            w->jobs.push_back(job);
+        }
+        announce();
+    }
+
+    void inject(Job* job) {
+        {
+            const std::lock_guard<std::mutex> lock(inject_mu);
+            injected.push_back(job);
+        }
+        announce();
+    }
+
+    // Takes `job` back from the bottom of w's deque unless a thief got it first.
+    bool take_back(Worker* w, Job* job) {
+        const std::lock_guard<std::mutex> lock(w->mu);
+        if (w->jobs.empty() || w->jobs.back() != job) return false;
+        w->jobs.pop_back();
+        pending.fetch_sub(1, std::memory_order_relaxed);
+        return true;
+    }
+
+    Job* find_work(Worker* self) {
+        {
+            const std::lock_guard<std::mutex> lock(self->mu);
+            if (!self->jobs.empty()) {
+                Job* j = self->jobs.back();
+                self->jobs.pop_back();
+                pending.fetch_sub(1, std::memory_order_relaxed);
+                return j;
+            }
+        }
+        const std::size_t n = count.load(std::memory_order_acquire);
+        for (std::size_t k = 1; k < n; ++k) {
+            Worker* victim = &slots[(self->index + k) % n];
+            const std::lock_guard<std::mutex> lock(victim->mu);
+            if (!victim->jobs.empty()) {
+                Job* j = victim->jobs.front();
+                victim->jobs.pop_front();
+                pending.fetch_sub(1, std::memory_order_relaxed);
+                return j;
+            }
+        }
+        const std::lock_guard<std::mutex> lock(inject_mu);
+        if (!injected.empty()) {
+            Job* j = injected.front();
+            injected.pop_front();
+            pending.fetch_sub(1, std::memory_order_relaxed);
+            return j;
+        }
+        return nullptr;
+    }
+
+    // Runs pending work until done becomes true (a joining worker) or forever (idle).
+    void work_until(Worker* self, const std::atomic<bool>* done) {
+        for (;;) {
+            if (done && done->load(std::memory_order_acquire)) return;
+            if (Job* j = find_work(self)) {
+                j->exec(j, self);
+                continue;
+            }
+            bool found = false;
+            for (int r = 0; r < kSpinRounds && !found; ++r) {
+                if (done && done->load(std::memory_order_acquire)) return;
+                std::this_thread::yield();
+                found = pending.load(std::memory_order_relaxed) > 0;
+            }
+            if (found) continue;
+            std::unique_lock<std::mutex> lock(sleep_mu);
+            ++sleepers;
+            sleep_cv.wait(lock, [&] {
+                return pending.load(std::memory_order_relaxed) > 0 ||
+                       (done && done->load(std::memory_order_acquire));
+            });
+            --sleepers;
+        }
+    }
+
+    // Wakes every sleeper (a joiner may be waiting for the flag just set).
+    void wake_all() {
+        { const std::lock_guard<std::mutex> lock(sleep_mu); }
+        sleep_cv.notify_all();
+    }
+};
+
+// One parallel operation: the piece body and the worker count fixed at its start.
+struct Task {
+    void* ctx;
+    RangeFn fn;
+    std::size_t workers;
+};
+
+// The split rule: a piece of `len` units splits when it has two or more units and the
+// budget allows it. A piece taken by another worker than the one that created it may
+// always split, with its budget reset to at least the worker count.
+bool try_split(std::size_t len, std::size_t& budget, bool migrated, std::size_t workers) {
+    if (len / 2 < 1) return false;
+    if (migrated) {
+        budget = std::max(budget / 2, workers);
+        return true;
+    }
+    if (budget == 0) return false;
+    budget /= 2;
+    return true;
 }
 
-std::size_t worker_count() { return 1; }
+void run_piece(const Task& t, std::size_t b, std::size_t e, std::size_t budget, bool migrated,
+               Worker* self);
+
+// The second half of a fork-join pair, queued on its creator's deque.
+struct HalfJob : Job {
+    const Task* task;
+    std::size_t begin, end, budget;
+    Worker* owner;
+    std::exception_ptr error;
+    std::atomic<bool> done{false};
+
+    static void run(Job* j, Worker* runner) {
+        auto* h = static_cast<HalfJob*>(j);
+        const bool migrated = runner != h->owner;
+        try {
+            run_piece(*h->task, h->begin, h->end, h->budget, migrated, runner);
+        } catch (...) {
+            h->error = std::current_exception();
+        }
+        Pool* pool = runner->pool;
+        // After this store the owner may return and destroy *h: touch it no more.
+        h->done.store(true, std::memory_order_release);
+        if (migrated) pool->wake_all();
+    }
+};
+
+// Runs [b, mid) here and [mid, e) as a stealable half; returns when both have finished
+// and rethrows the first half's failure, else the second's.
+void fork_join(const Task& t, std::size_t b, std::size_t mid, std::size_t e, std::size_t budget,
+               bool first_migrated, Worker* self) {
+    HalfJob second;
+    second.exec = &HalfJob::run;
+    second.task = &t;
+    second.begin = mid;
+    second.end = e;
+    second.budget = budget;
+    second.owner = self;
+    Pool* pool = self->pool;
+    pool->push_local(self, &second);
+
+    std::exception_ptr first_error;
+    try {
+        run_piece(t, b, mid, budget, first_migrated, self);
+    } catch (...) {
+        first_error = std::current_exception();
+    }
+    if (pool->take_back(self, &second)) {
+        try {
+            run_piece(t, mid, e, budget, false, self);
+        } catch (...) {
+            second.error = std::current_exception();
+        }
+    } else {
+        pool->work_until(self, &second.done);
+    }
+    if (first_error) std::rethrow_exception(first_error);
+    if (second.error) std::rethrow_exception(second.error);
+}
+
+void run_piece(const Task& t, std::size_t b, std::size_t e, std::size_t budget, bool migrated,
+               Worker* self) {
+    if (try_split(e - b, budget, migrated, t.workers)) {
+        fork_join(t, b, b + (e - b) / 2, e, budget, false, self);
+    } else {
+        t.fn(t.ctx, b, e);
+    }
+}
+
+// The whole operation as submitted by an external thread: the first fork-join pair,
+// run by whichever worker takes it. The submitter waits on `mu`/`cv`.
+struct RootJob : Job {
+    const Task* task;
+    std::size_t mid, end, budget;
+    std::exception_ptr error;
+    std::mutex mu;
+    std::condition_variable cv;
+    bool finished = false;
+
+    static void run(Job* j, Worker* runner) {
+        auto* r = static_cast<RootJob*>(j);
+        try {
+            // The first half was created by the submitting thread and runs on a worker.
+            fork_join(*r->task, 0, r->mid, r->end, r->budget, true, runner);
+        } catch (...) {
+            r->error = std::current_exception();
+        }
+        // Notify while holding the lock: the waiter may destroy *r as soon as it sees
+        // `finished`, and it can only see it after this block releases the mutex.
+        const std::lock_guard<std::mutex> lock(r->mu);
+        r->finished = true;
+        r->cv.notify_one();
+    }
+};
+
+void worker_main(Worker* self) {
+    // Signals belong to the Python threads; workers never handle them.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    t_worker = self;
+    self->pool->work_until(self, nullptr);
+}
+
+std::size_t processors_available() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return static_cast<std::size_t>(n);
+    }
+    const unsigned hc = std::thread::hardware_concurrency();
+    return hc ? hc : 1;
+}
+
+// TARNVEL_NUM_THREADS: a positive decimal integer (capped at kMaxWorkers); anything else
+// is ignored.
+std::size_t wanted_workers() {
+    if (const char* s = std::getenv("TARNVEL_NUM_THREADS")) {
+        std::size_t v = 0;
+        bool ok = *s != '\0';
+        for (const char* p = s; *p && ok; ++p) {
+            if (*p < '0' || *p > '9') ok = false;
+            else v = std::min<std::size_t>(v * 10 + static_cast<std::size_t>(*p - '0'), kMaxWorkers);
+        }
+        if (ok && v > 0) return v;
+    }
+    return std::min(processors_available(), kMaxWorkers);
+}
+
+std::atomic<Pool*> g_pool{nullptr};
+alignas(std::mutex) unsigned char g_create_mu_storage[sizeof(std::mutex)];
+std::mutex* g_create_mu = new (g_create_mu_storage) std::mutex();
+
+void after_fork_in_child() {
+    // Only the forking thread exists now; the parent's pool (threads, possibly held
+    // mutexes) is abandoned as it is and a new one is built on demand.
+    g_pool.store(nullptr, std::memory_order_relaxed);
+    g_create_mu = new (g_create_mu_storage) std::mutex();
+}
+
+Pool* get_pool() {
+    Pool* p = g_pool.load(std::memory_order_acquire);
+    if (p) return p;
+    const std::lock_guard<std::mutex> lock(*g_create_mu);
+    p = g_pool.load(std::memory_order_acquire);
+    if (p) return p;
+    static const bool registered = pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
+    (void)registered;
+    const std::size_t wanted = wanted_workers();
+    p = new Pool(wanted);  // leaked on purpose
+    for (std::size_t i = 0; i < wanted; ++i) {
+        Worker* w = &p->slots[i];
+        w->pool = p;
+        w->index = i;
+    }
+    for (std::size_t i = 0; i < wanted; ++i) {
+        try {
+            std::thread(worker_main, &p->slots[i]).detach();
+        } catch (...) {
+            break;  // the pool runs with the workers it could start
+        }
+        p->count.store(i + 1, std::memory_order_release);
+    }
+    g_pool.store(p, std::memory_order_release);
+    return p;
+}
+
+}  // namespace
+
+void run_range(std::size_t units, void* ctx, RangeFn fn) {
+    Pool* pool = get_pool();
+    const std::size_t workers = pool->count.load(std::memory_order_acquire);
+    if (workers == 0) {  // no thread could be started: serial, rather than failing
+        if (units) fn(ctx, 0, units);
+        return;
+    }
+    Task task{ctx, fn, workers};
+    if (Worker* self = t_worker; self && self->pool == pool) {
+        // Called from inside a piece: divide right here, this worker joins like any other.
+        run_piece(task, 0, units, workers, false, self);
+        return;
+    }
+    std::size_t budget = workers;
+    if (!try_split(units, budget, false, workers)) {
+        if (units) fn(ctx, 0, units);
+        return;
+    }
+    RootJob root;
+    root.exec = &RootJob::run;
+    root.task = &task;
+    root.mid = units / 2;
+    root.end = units;
+    root.budget = budget;
+    pool->inject(&root);
+    {
+        std::unique_lock<std::mutex> lock(root.mu);
+        root.cv.wait(lock, [&] { return root.finished; });
+    }
+    if (root.error) std::rethrow_exception(root.error);
+}
+
+std::size_t worker_count() {
+    if (Pool* p = g_pool.load(std::memory_order_acquire))
+        return p->count.load(std::memory_order_acquire);
+    return wanted_workers();
+}
+
+bool pool_started() { return g_pool.load(std::memory_order_acquire) != nullptr; }
+
+void fail_invariant(const char* what) { core::panic(what); }
 
 }  // namespace tarnvel::engine
