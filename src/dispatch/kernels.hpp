@@ -23,6 +23,17 @@ struct KernelTable {
     void (*lcs_short_many)(const std::uint8_t* const* texts, const std::size_t* lens,
                            std::size_t count, const std::uint8_t* s, std::size_t s_len,
                            std::uint32_t* out) = nullptr;
+
+    // --- Jaro (core/jaro/jaro_batch.cpp, simd/jaro_avx2.cpp, simd/jaro_avx512.cpp) ---
+    // Packed-lane Jaro of one query (1 to 64 symbols) against the candidates of one group:
+    // entry e of `table` (jaro_vec_bytes bytes) holds in lane l the match mask of candidate
+    // l for one symbol; qidx[i] is the entry of query position i; win[l] the window of lane
+    // l. Writes per lane the match count m and the mismatched pairs t. jaro_lanes[c] takes
+    // lanes of 8 << c bits (candidates of at most that many symbols); null when absent.
+    std::size_t jaro_vec_bytes = 8;
+    void (*jaro_lanes[4])(const void* table, const std::uint16_t* qidx, std::size_t qlen,
+                          const std::uint8_t* win, std::uint8_t* m_out,
+                          std::uint8_t* t_out) = {};
 };
 
 const KernelTable& kernels();

@@ -1,0 +1,235 @@
+// Jaro and Jaro-Winkler of one pair, and the fixed-width kernels jaro_bitpar,
+// jaro_4way, jaro_8way and jaro_multi.
+//
+// Routing of jaro(): ASCII pairs of at most 64 bytes take the one-word kernel, longer
+// ASCII pairs the multi-word kernel (table on the stack up to 128 bytes); code point
+// pairs of at most 128 code points each take the scan with stack flags (no allocation
+// besides the decoded vectors), longer ones the multi-word kernel over a BlockPattern.
+// All of them return the scan's value bit for bit.
+#include "core/jaro/jaro.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/common/panic.hpp"
+#include "core/common/pattern.hpp"
+#include "core/jaro/jaro_kernels.hpp"
+#include "core/jaro/jaro_scalar.hpp"
+#include "core/jaro/jaro_simd.hpp"
+#include "dispatch/cpu.hpp"
+
+namespace tarnvel::core {
+namespace {
+
+constexpr std::size_t kStackFlags = 128;
+
+const char* bool_word(bool v) { return v ? "true" : "false"; }
+
+// Scan with the flag arrays on the stack (both lengths <= 128) or on the heap.
+template <typename CharA, typename CharB>
+double scan_with_flags(Seq<CharA> a, Seq<CharB> b) {
+    const std::size_t w = jaro_window(a.size, b.size);
+    if (a.size <= kStackFlags && b.size <= kStackFlags) {
+        std::uint8_t fa[kStackFlags] = {};
+        std::uint8_t fb[kStackFlags] = {};
+        return jaro_scan(a, b, fa, fb, w);
+    }
+    std::vector<std::uint8_t> fa(a.size, 0), fb(b.size, 0);
+    return jaro_scan(a, b, fa.data(), fb.data(), w);
+}
+
+// Bytes, both non-empty and at most 64.
+double bytes_word(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    std::uint64_t peq[256];
+    std::memset(peq, 0, sizeof(peq));
+    for (std::size_t k = 0; k < b.size; ++k) peq[b[k]] |= std::uint64_t{1} << k;
+    return detail::jaro_word(a, b, [&](std::uint8_t c) { return peq[c]; });
+}
+
+// Bytes, both non-empty, any length.
+double bytes_blocks(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    const std::size_t wb = (b.size + 63) / 64, wa = (a.size + 63) / 64;
+    constexpr std::size_t kStackWords = 2;  // texts up to 128 bytes stay off the heap
+    if (wb <= kStackWords && wa <= kStackWords) {
+        std::uint64_t peq[256 * kStackWords];
+        std::memset(peq, 0, 256 * wb * sizeof(std::uint64_t));
+        for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+        std::uint64_t F[kStackWords] = {}, A[kStackWords] = {};
+        return detail::jaro_blocks(a, b, [&](std::uint8_t c) { return peq + c * wb; }, F, A);
+    }
+    std::vector<std::uint64_t> peq(256 * wb, 0), F(wb, 0), A(wa, 0);
+    for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+    std::uint64_t* base = peq.data();
+    return detail::jaro_blocks(a, b, [&](std::uint8_t c) { return base + c * wb; }, F.data(),
+                               A.data());
+}
+
+double code_points(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
+    if (a.size == 0) return b.size == 0 ? 1.0 : 0.0;
+    if (b.size == 0) return 0.0;
+    if (seq_equal(a, b)) return 1.0;
+    if (a.size <= kStackFlags && b.size <= kStackFlags) return scan_with_flags(a, b);
+    const BlockPattern pat(b);
+    std::vector<std::uint64_t> F(pat.words(), 0), A((a.size + 63) / 64, 0);
+    return detail::jaro_blocks(a, b, [&](std::uint32_t c) { return pat.row(c); }, F.data(),
+                               A.data());
+}
+
+bool seq_ascii(Seq<std::uint8_t> s) {
+    return is_ascii(reinterpret_cast<const char*>(s.data), s.size);
+}
+
+// Decodes at most n leading code points.
+std::size_t leading_code_points(Text t, std::uint32_t* out, std::size_t n) {
+    const auto* s = t.bytes();
+    std::size_t i = 0, k = 0;
+    while (i < t.size && k < n) {
+        const std::uint32_t c = s[i];
+        std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (i + len > t.size) len = t.size - i;
+        std::uint32_t v = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+        for (std::size_t j = 1; j < len; ++j) v = (v << 6) | (s[i + j] & 0x3F);
+        out[k++] = v;
+        i += len;
+    }
+    return k;
+}
+
+}  // namespace
+
+double jaro_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    if (a.size == 0) return b.size == 0 ? 1.0 : 0.0;
+    if (b.size == 0) return 0.0;
+    if (seq_equal(a, b)) return 1.0;
+    if (a.size <= 64 && b.size <= 64) return bytes_word(a, b);
+    return bytes_blocks(a, b);
+}
+
+double jaro_scalar_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    if (a.size == 0) return b.size == 0 ? 1.0 : 0.0;
+    if (b.size == 0) return 0.0;
+    if (seq_equal(a, b)) return 1.0;
+    return scan_with_flags(a, b);
+}
+
+double jaro(Text a, Text b) {
+    if (is_ascii(a) && is_ascii(b)) return jaro_bytes(byte_seq(a), byte_seq(b));
+    const auto va = decode_utf8(a);
+    const auto vb = decode_utf8(b);
+    return code_points(cp_seq(va), cp_seq(vb));
+}
+
+double jaro_optimized(Text a, Text b) {
+    if (is_ascii(a) && is_ascii(b)) return jaro_scalar_bytes(byte_seq(a), byte_seq(b));
+    return jaro(a, b);
+}
+
+std::size_t winkler_prefix(Text a, Text b) {
+    if (is_ascii(a) && is_ascii(b)) {
+        const std::size_t n = std::min({kMaxWinklerPrefix, a.size, b.size});
+        std::size_t l = 0;
+        while (l < n && a.data[l] == b.data[l]) ++l;
+        return l;
+    }
+    std::uint32_t ca[kMaxWinklerPrefix], cb[kMaxWinklerPrefix];
+    const std::size_t na = leading_code_points(a, ca, kMaxWinklerPrefix);
+    const std::size_t nb = leading_code_points(b, cb, kMaxWinklerPrefix);
+    const std::size_t n = std::min(na, nb);
+    std::size_t l = 0;
+    while (l < n && ca[l] == cb[l]) ++l;
+    return l;
+}
+
+double jaro_winkler(Text a, Text b, double p) {
+    if (bytes_equal(a, b)) return 1.0;
+    const double j = jaro(a, b);
+    if (j < kWinklerThreshold) return j;
+    return winkler_boost(j, winkler_prefix(a, b), clamp_prefix_scale(p));
+}
+
+double jaro_bitpar(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    const bool aa = seq_ascii(a), ab = seq_ascii(b);
+    TARNVEL_ASSERT(a.size <= 64 && b.size <= 64 && aa && ab,
+                   "jaro_bitpar: inputs must be ASCII \u2264 64 bytes (got a=" +
+                       std::to_string(a.size) + " bytes ascii=" + bool_word(aa) +
+                       ", b=" + std::to_string(b.size) + " bytes ascii=" + bool_word(ab) + ")");
+    if (a.size == 0) return b.size == 0 ? 1.0 : 0.0;
+    if (b.size == 0) return 0.0;
+    if (seq_equal(a, b)) return 1.0;
+    return bytes_word(a, b);
+}
+
+namespace {
+
+void check_query(const char* who, Seq<std::uint8_t> a) {
+    const bool aa = seq_ascii(a);
+    TARNVEL_ASSERT(a.size <= 64 && aa, std::string(who) +
+                                           ": first argument must be ASCII \u2264 64 bytes (got " +
+                                           std::to_string(a.size) + " bytes, ascii=" +
+                                           bool_word(aa) + ")");
+}
+
+void four_lanes(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
+#if defined(__x86_64__)
+    if (dispatch::cpu_has_avx2()) {
+        const std::uint8_t* ptrs[4];
+        std::size_t lens[4];
+        for (int i = 0; i < 4; ++i) {
+            ptrs[i] = c[i].data;
+            lens[i] = c[i].size;
+        }
+        simd::avx2::jaro_4way_kernel(a.data, a.size, ptrs, lens, out);
+        return;
+    }
+#endif
+    for (int i = 0; i < 4; ++i) out[i] = jaro_bitpar(a, c[i]);
+}
+
+}  // namespace
+
+void jaro_4way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
+    check_query("jaro_4way", a);
+    four_lanes(a, c, out);
+}
+
+void jaro_8way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
+    check_query("jaro_8way", a);
+#if defined(__x86_64__)
+    if (dispatch::cpu_has_avx512f()) {
+        const std::uint8_t* ptrs[8];
+        std::size_t lens[8];
+        for (int i = 0; i < 8; ++i) {
+            ptrs[i] = c[i].data;
+            lens[i] = c[i].size;
+        }
+        simd::avx512::jaro_8way_kernel(a.data, a.size, ptrs, lens, out);
+        return;
+    }
+#endif
+    // Never executes instructions the processor lacks: two four-lane halves instead.
+    four_lanes(a, c, out);
+    four_lanes(a, c + 4, out + 4);
+}
+
+std::vector<double> jaro_multi(Seq<std::uint8_t> a, std::span<const Seq<std::uint8_t>> group) {
+    const std::size_t L = group.size();
+    std::vector<double> out(L);
+    if (L == 4) {
+        jaro_4way(a, group.data(), out.data());
+    } else if (L == 8) {
+        if (dispatch::cpu_has_avx512f()) {
+            jaro_8way(a, group.data(), out.data());
+        } else {
+            jaro_4way(a, group.data(), out.data());
+            jaro_4way(a, group.data() + 4, out.data() + 4);
+        }
+    } else {
+        for (std::size_t i = 0; i < L; ++i) out[i] = jaro_bitpar(a, group[i]);
+    }
+    return out;
+}
+
+}  // namespace tarnvel::core

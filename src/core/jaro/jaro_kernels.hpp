@@ -1,0 +1,102 @@
+// Bit-parallel Jaro: the one-word kernel (both texts at most 64 symbols) and the
+// multi-word kernel for longer texts.
+//
+// The candidate (b) is turned into match masks: bit k of row c is set when b[k] == c.
+// For each position i of a, the free matches inside the window are
+// row(a[i]) & window(i) & ~F, and the lowest of them (x & -x) is exactly the position
+// the scan would take. The multi-word form keeps F in ceil(|b|/64) words and touches only
+// the words under the window, so a pair costs O(|a| * (1 + 2w/64)) word operations at
+// worst and O(|a|) when matches are close. Transpositions pair the i-th set bit of A
+// (matched positions of a) with the i-th set bit of F.
+// See also: jaro_scalar.hpp (the scan these equal bit for bit).
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/common/text.hpp"
+#include "core/jaro/jaro_scalar.hpp"
+
+namespace tarnvel::core::detail {
+
+inline std::uint64_t low_bits(std::size_t n) {  // the low n bits, n <= 64
+    return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// One word: |a| <= 64 and |b| <= 64, both non-empty; peq is the table of b.
+template <typename CharA, typename CharB, typename RowFn>
+double jaro_word(Seq<CharA> a, Seq<CharB> b, RowFn&& row) {
+    const std::size_t la = a.size, lb = b.size;
+    const std::size_t w = jaro_window(la, lb);
+    std::uint64_t F = 0, A = 0;
+    std::uint32_t m = 0;
+    for (std::size_t i = 0; i < la; ++i) {
+        const std::size_t lo = i - std::min(i, w);
+        if (lo >= lb) break;  // later windows start even further right
+        const std::size_t hi = std::min(lb - 1, i + w);
+        const std::uint64_t R = (~std::uint64_t{0} << lo) & low_bits(hi + 1);
+        const std::uint64_t N = row(a[i]) & R & ~F;
+        if (N) {
+            F |= N & (0 - N);
+            A |= std::uint64_t{1} << i;
+            ++m;
+        }
+    }
+    if (m == 0) return 0.0;
+    std::uint32_t t = 0;
+    while (A) {
+        const int i = std::countr_zero(A);
+        const int k = std::countr_zero(F);
+        t += static_cast<std::uint32_t>(a[i]) != static_cast<std::uint32_t>(b[k]);
+        A &= A - 1;
+        F &= F - 1;
+    }
+    return jaro_finish_small(m, t, la, lb);
+}
+
+// Any lengths (both non-empty). row(c) returns ceil(|b|/64) words; F and A are zeroed
+// scratch of ceil(|b|/64) and ceil(|a|/64) words.
+template <typename CharA, typename CharB, typename RowFn>
+double jaro_blocks(Seq<CharA> a, Seq<CharB> b, RowFn&& row, std::uint64_t* F, std::uint64_t* A) {
+    const std::size_t la = a.size, lb = b.size;
+    const std::size_t w = jaro_window(la, lb);
+    std::uint64_t m = 0;
+    for (std::size_t i = 0; i < la; ++i) {
+        const std::size_t lo = i >= w ? i - w : 0;
+        if (lo >= lb) break;
+        const std::size_t hi = std::min(lb - 1, i + w);
+        const std::uint64_t* r = row(a[i]);
+        const std::size_t wlo = lo / 64, whi = hi / 64;
+        for (std::size_t wd = wlo; wd <= whi; ++wd) {
+            std::uint64_t x = r[wd] & ~F[wd];
+            if (wd == wlo) x &= ~std::uint64_t{0} << (lo % 64);
+            if (wd == whi) x &= low_bits(hi % 64 + 1);
+            if (x) {
+                F[wd] |= x & (0 - x);
+                A[i / 64] |= std::uint64_t{1} << (i % 64);
+                ++m;
+                break;
+            }
+        }
+    }
+    if (m == 0) return 0.0;
+    std::uint64_t t = 0;
+    std::size_t kw = 0;
+    std::uint64_t fw = F[0];
+    const std::size_t wa = (la + 63) / 64;
+    for (std::size_t iw = 0; iw < wa; ++iw) {
+        for (std::uint64_t x = A[iw]; x; x &= x - 1) {
+            const std::size_t i = iw * 64 + static_cast<std::size_t>(std::countr_zero(x));
+            while (fw == 0) fw = F[++kw];
+            const std::size_t k = kw * 64 + static_cast<std::size_t>(std::countr_zero(fw));
+            t += static_cast<std::uint32_t>(a[i]) != static_cast<std::uint32_t>(b[k]);
+            fw &= fw - 1;
+        }
+    }
+    return jaro_finish(m, t, la, lb);
+}
+
+}  // namespace tarnvel::core::detail
