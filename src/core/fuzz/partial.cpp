@@ -1,0 +1,381 @@
+// The partial-ratio search: full windows by breadth-first subdivision with a distance
+// bound, then the windows that overhang the haystack's start and end.
+//
+// Every window distance is needle length + window length - 2 * LCS, with the LCS taken
+// bit-parallel (Hyyro 2004) against match masks of the needle built once per search.
+// The prefix windows s2[0..j) are the successive states of one forward scan, and the
+// suffix windows s2[i..len2) those of one backward scan against the reversed needle
+// (LCS is unchanged by reversing both sides), so the overhanging windows cost
+// O(len1) steps instead of O(len1^2). No allocation happens per window.
+// See also: partial.hpp, indel.hpp.
+#include "core/fuzz/partial.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "core/common/pattern.hpp"
+#include "core/fuzz/indel.hpp"
+#include "core/fuzz/ratio.hpp"
+
+namespace tarnvel::core {
+namespace {
+
+constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
+
+struct Found {
+    double score;
+    std::size_t start;
+    std::size_t end;
+};
+
+inline std::uint64_t low_mask(std::size_t len) {
+    return len >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
+}
+
+inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
+    const std::uint64_t u = v & m;
+    return (v + u) | (v - u);
+}
+
+// Match masks of a needle of 1..64 symbols, one word per symbol. Bytes and code points
+// below 256 index a dense table; larger code points go through a small open-addressing
+// map (at most 64 keys in 128 slots). Everything lives on the stack.
+template <typename CharT>
+class WordMasks {
+public:
+    static constexpr bool kWide = sizeof(CharT) > 1;
+
+    void assign(const CharT* p, std::size_t n) {
+        std::memset(dense_, 0, sizeof(dense_));
+        if constexpr (kWide) {
+            has_big_ = false;
+            for (std::size_t i = 0; i < n; ++i) has_big_ |= static_cast<std::uint32_t>(p[i]) >= 256;
+            if (has_big_) std::memset(keys_, 0xFF, sizeof(keys_));
+        }
+        for (std::size_t i = 0; i < n; ++i) *slot(static_cast<std::uint32_t>(p[i])) |= std::uint64_t{1} << i;
+    }
+
+    std::uint64_t get(CharT ch) const {
+        const auto c = static_cast<std::uint32_t>(ch);
+        if constexpr (!kWide) {
+            return dense_[c];
+        } else {
+            if (c < 256) return dense_[c];
+            if (!has_big_) return 0;
+            for (std::size_t h = hash(c);; h = (h + 1) & (kSlots - 1)) {
+                if (keys_[h] == c) return big_[h];
+                if (keys_[h] == kEmpty) return 0;
+            }
+        }
+    }
+
+private:
+    static constexpr std::size_t kSlots = 128;
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    static std::size_t hash(std::uint32_t c) { return (c * 0x9E3779B1u) >> 25; }
+
+    std::uint64_t* slot(std::uint32_t c) {
+        if (!kWide || c < 256) return &dense_[c & 0xFF];
+        for (std::size_t h = hash(c);; h = (h + 1) & (kSlots - 1)) {
+            if (keys_[h] == c) return &big_[h];
+            if (keys_[h] == kEmpty) {
+                keys_[h] = c;
+                big_[h] = 0;
+                return &big_[h];
+            }
+        }
+    }
+
+    std::uint64_t dense_[256];
+    std::uint32_t keys_[kWide ? kSlots : 1];
+    std::uint64_t big_[kWide ? kSlots : 1];
+    bool has_big_ = false;
+};
+
+inline std::uint64_t reverse_bits(std::uint64_t x) {
+    x = __builtin_bswap64(x);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    return x;
+}
+
+// Needle of 1..64 symbols: one 64-bit state per scan.
+template <typename CharT>
+class WordNeedle {
+public:
+    explicit WordNeedle(Seq<CharT> needle) : len_(needle.size), mask_(low_mask(needle.size)) {
+        masks_.assign(needle.data, needle.size);
+    }
+
+    bool contains(CharT c) const { return masks_.get(c) != 0; }
+
+    std::size_t window_lcs(const CharT* s, std::size_t n) const {
+        std::uint64_t v = ~std::uint64_t{0};
+        for (std::size_t j = 0; j < n; ++j) v = lcs_step(v, masks_.get(s[j]));
+        return static_cast<std::size_t>(std::popcount(~v & mask_));
+    }
+
+    // f(j, lcs of s[0..j)) for j = 1..n, called only when s[j-1] occurs in the needle.
+    template <typename F>
+    bool scan_prefixes(const CharT* s, std::size_t n, F&& f) const {
+        std::uint64_t v = ~std::uint64_t{0};
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::uint64_t m = masks_.get(s[j]);
+            v = lcs_step(v, m);
+            if (m != 0 && f(j + 1, static_cast<std::size_t>(std::popcount(~v & mask_)))) return true;
+        }
+        return false;
+    }
+
+    // out[k] = lcs of the suffix s[n-k..n) for k = 1..n (n at most the needle length).
+    // The reversed needle's mask of a symbol is its forward mask with the bits reversed.
+    void suffix_lcs(const CharT* s, std::size_t n, std::size_t* out) const {
+        const unsigned shift = static_cast<unsigned>(64 - len_);
+        std::uint64_t v = ~std::uint64_t{0};
+        for (std::size_t k = 1; k <= n; ++k) {
+            std::uint64_t m = masks_.get(s[n - k]);
+            if (m != 0) m = reverse_bits(m) >> shift;
+            v = lcs_step(v, m);
+            out[k] = static_cast<std::size_t>(std::popcount(~v & mask_));
+        }
+    }
+
+private:
+    std::size_t len_;
+    std::uint64_t mask_;
+    WordMasks<CharT> masks_;
+};
+
+// Needle of any length: ceil(len/64) words per state; only the addition carry crosses
+// words.
+template <typename CharT>
+class BlockNeedle {
+public:
+    explicit BlockNeedle(Seq<CharT> needle)
+        : needle_(needle), fwd_(needle), words_(fwd_.words()), v_(words_) {}
+
+    bool contains(CharT c) const {
+        const std::uint64_t* row = fwd_.row(static_cast<std::uint32_t>(c));
+        for (std::size_t w = 0; w < words_; ++w)
+            if (row[w] != 0) return true;
+        return false;
+    }
+
+    std::size_t window_lcs(const CharT* s, std::size_t n) {
+        return lcs_blocked(fwd_, Seq<CharT>{s, n}, v_);
+    }
+
+    template <typename F>
+    bool scan_prefixes(const CharT* s, std::size_t n, F&& f) {
+        std::fill(v_.begin(), v_.end(), ~std::uint64_t{0});
+        for (std::size_t j = 0; j < n; ++j) {
+            step(fwd_.row(static_cast<std::uint32_t>(s[j])));
+            if (contains(s[j]) && f(j + 1, count())) return true;
+        }
+        return false;
+    }
+
+    void suffix_lcs(const CharT* s, std::size_t n, std::size_t* out) {
+        std::vector<CharT> reversed(needle_.begin(), needle_.end());
+        std::reverse(reversed.begin(), reversed.end());
+        const BlockPattern rev(Seq<CharT>{reversed.data(), reversed.size()});
+        std::fill(v_.begin(), v_.end(), ~std::uint64_t{0});
+        for (std::size_t k = 1; k <= n; ++k) {
+            step(rev.row(static_cast<std::uint32_t>(s[n - k])));
+            out[k] = count();
+        }
+    }
+
+private:
+    void step(const std::uint64_t* row) {
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < words_; ++w) {
+            const std::uint64_t x = v_[w];
+            const std::uint64_t u = x & row[w];
+            v_[w] = detail::add_carry(x, u, carry, carry) | (x - u);
+        }
+    }
+
+    std::size_t count() const {
+        std::size_t lcs = 0;
+        for (std::size_t w = 0; w < words_; ++w) {
+            std::uint64_t zeros = ~v_[w];
+            const std::size_t bits = needle_.size - w * 64;
+            if (bits < 64) zeros &= (std::uint64_t{1} << bits) - 1;
+            lcs += static_cast<std::size_t>(std::popcount(zeros));
+        }
+        return lcs;
+    }
+
+    Seq<CharT> needle_;
+    BlockPattern fwd_;
+    std::size_t words_;
+    std::vector<std::uint64_t> v_;
+};
+
+// Full windows s2[p .. p + len1) for p = 0 .. len2 - len1 - 1, evaluated breadth-first
+// over a subdivision of the start positions. Windows whose starts differ by k differ in
+// distance by at most 2k, so a range is split only while a window inside it could still
+// beat the bound. Returns true (with *hit set) when a window matches exactly.
+template <typename CharT, typename Needle>
+bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutoff, double& best_score,
+                  std::size_t& best_start, Found* hit) {
+    const std::size_t len2 = s2.size;
+    const std::uint64_t len_sum = 2 * std::uint64_t{len1};
+    double factor = cutoff / -100.0 + 1.0 + 1e-5;
+    factor = factor < 1.0 ? factor : 1.0;  // NaN takes the cap
+    std::uint64_t bound = saturating_to_u64(std::ceil(factor * static_cast<double>(len_sum)));
+
+    std::vector<std::uint64_t> cache(len2 - len1, kNotComputed);
+    std::uint64_t best_dist = kNotComputed;
+    best_start = 0;
+
+    using Range = std::pair<std::size_t, std::size_t>;
+    std::vector<Range> level{{0, len2 - len1 - 1}};
+    std::vector<Range> next;
+
+    // Computes the window's distance once; records it when below the bound.
+    auto visit = [&](std::size_t pos) -> bool {
+        if (cache[pos] != kNotComputed) return false;
+        const std::uint64_t d = len_sum - 2 * std::uint64_t{needle.window_lcs(s2.data + pos, len1)};
+        cache[pos] = d;
+        if (d < bound) {
+            if (d == 0) {
+                *hit = Found{100.0, pos, pos + len1};
+                return true;
+            }
+            best_dist = bound = d;
+            best_start = pos;
+        }
+        return false;
+    };
+
+    while (!level.empty()) {
+        for (const auto& [lo, hi] : level) {
+            if (visit(lo) || visit(hi)) return true;
+            if (hi - lo == 1) continue;
+            const std::uint64_t dl = cache[lo];
+            const std::uint64_t dh = cache[hi];
+            const std::uint64_t diff = dl > dh ? dl - dh : dh - dl;
+            const std::uint64_t width = std::uint64_t{hi} - lo;
+            const std::uint64_t lower = std::min(dl, dh) - ((width - (diff >> 1)) & ~std::uint64_t{1});
+            if (static_cast<std::int64_t>(lower) < static_cast<std::int64_t>(bound)) {
+                const std::size_t mid = lo + ((hi - lo) >> 1);
+                next.emplace_back(lo, mid);
+                next.emplace_back(mid, hi);
+            }
+        }
+        level.swap(next);
+        next.clear();
+    }
+
+    // A phase that recorded nothing leaves the running score at 0.0 and the cutoff as it
+    // was (the plain formula would turn the 2^64 - 1 marker into a huge negative score).
+    if (best_dist == kNotComputed) return false;
+    const double score = (1.0 - static_cast<double>(best_dist) / static_cast<double>(len_sum)) * 100.0;
+    if (cutoff <= score) {
+        cutoff = score;
+        best_score = score;
+    }
+    return false;
+}
+
+// The best window of needle s1 (1 <= len1 <= len2) in haystack s2.
+template <typename CharT, typename Needle>
+Found partial_search(Needle& needle, Seq<CharT> s1, Seq<CharT> s2, double cutoff) {
+    const std::size_t len1 = s1.size;
+    const std::size_t len2 = s2.size;
+    double best_score = 0.0;
+    std::size_t best_start = 0;
+    std::size_t best_end = len1;
+
+    if (len1 < len2) {
+        Found hit{};
+        if (full_windows(needle, len1, s2, cutoff, best_score, best_start, &hit)) return hit;
+        best_end = best_start + len1;
+    }
+
+    // Scores one overhanging window; true when it is perfect (the search ends).
+    auto consider = [&](std::size_t start, std::size_t end, std::size_t lcs) -> bool {
+        const std::uint64_t total = std::uint64_t{len1} + (end - start);
+        double r = ratio_from_distance(total - 2 * std::uint64_t{lcs}, total);
+        r = apply_cutoff(r, cutoff);
+        if (r > best_score) {
+            best_score = cutoff = r;
+            best_start = start;
+            best_end = end;
+            if (r == 100.0) return true;
+        }
+        return false;
+    };
+
+    if (needle.scan_prefixes(s2.data, len1 - 1,
+                             [&](std::size_t j, std::size_t lcs) { return consider(0, j, lcs); }))
+        return {best_score, best_start, best_end};
+
+    // Suffixes s2[i .. len2) for i = len2 - len1 .. len2 - 1, longest first.
+    const std::size_t first = len2 - len1;
+    bool any = false;
+    for (std::size_t i = first; i < len2 && !any; ++i) any = needle.contains(s2[i]);
+    if (any) {
+        std::size_t small[65];
+        std::vector<std::size_t> large;
+        std::size_t* lcs = small;
+        if (len1 >= 65) {
+            large.resize(len1 + 1);
+            lcs = large.data();
+        }
+        needle.suffix_lcs(s2.data + first, len1, lcs);
+        for (std::size_t i = first; i < len2; ++i) {
+            if (!needle.contains(s2[i])) continue;
+            if (consider(i, len2, lcs[len2 - i])) break;
+        }
+    }
+    return {best_score, best_start, best_end};
+}
+
+template <typename CharT>
+Found search(Seq<CharT> s1, Seq<CharT> s2, double cutoff) {
+    if (s1.size <= 64) {
+        WordNeedle<CharT> needle(s1);
+        return partial_search(needle, s1, s2, cutoff);
+    }
+    BlockNeedle<CharT> needle(s1);
+    return partial_search(needle, s1, s2, cutoff);
+}
+
+template <typename CharT>
+PartialAlignment align(Seq<CharT> a, Seq<CharT> b, double cutoff) {
+    const std::size_t n = a.size;
+    const std::size_t m = b.size;
+    if (m < n) {
+        const PartialAlignment r = align(b, a, cutoff);
+        return {r.score, r.dest_start, r.dest_end, r.src_start, r.src_end};
+    }
+    if (cutoff > 100.0) return {0.0, 0, n, 0, n};
+    if (n == 0) return {m == 0 ? 100.0 : 0.0, 0, 0, 0, 0};
+
+    const Found first = search(a, b, cutoff);
+    const PartialAlignment rec{first.score, 0, n, first.start, first.end};
+    if (n != m || first.score == 100.0) return rec;
+
+    // Equal lengths: the second text may hold a better window of the first.
+    const Found second = search(b, a, larger_of(cutoff, first.score));
+    if (second.score > first.score) return {second.score, second.start, second.end, 0, n};
+    return rec;
+}
+
+}  // namespace
+
+PartialAlignment partial_ratio_alignment(Text a, Text b, double score_cutoff) {
+    return with_symbols(a, b, [&](auto sa, auto sb) { return align(sa, sb, score_cutoff); });
+}
+
+}  // namespace tarnvel::core

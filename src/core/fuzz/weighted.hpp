@@ -1,0 +1,15 @@
+// Weighted ratio: the whole-text indel ratio, raised by weighted token or partial scores
+// chosen by how much the two texts differ in length.
+// See also: ratio.hpp, partial.hpp, token.hpp.
+#pragma once
+
+#include "core/common/text.hpp"
+
+namespace tarnvel::core {
+
+// weighted_ratio(): 0..100; 0.0 when either text is empty or the cutoff is above 100.
+// Each later stage gets the best weighted score so far, divided by its weight, as its
+// cutoff, so a stage that cannot improve the result stops early.
+double weighted_ratio(Text a, Text b, double score_cutoff);
+
+}  // namespace tarnvel::core
