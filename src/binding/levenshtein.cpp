@@ -1,0 +1,117 @@
+// Python entry points of the Levenshtein family: the two scalar distances, the batch and
+// the cross-product, each with its NumPy `_into` form. All compute without the
+// interpreter lock.
+#include "binding/results.hpp"
+#include "binding/table.hpp"
+#include "core/levenshtein/levenshtein.hpp"
+
+namespace tarnvel::py {
+namespace {
+
+// Above this many elements a cross-product is written straight into the caller's array
+// instead of through a native copy of the whole matrix.
+constexpr std::size_t kDirectWrite = std::size_t{1} << 20;
+
+PyObject* levenshtein_distance_fn(Args& a) {
+    std::uint32_t d;
+    {
+        GilRelease nogil;
+        d = core::levenshtein(a.text(0), a.text(1));
+    }
+    return to_py_u64(d);
+}
+
+PyObject* levenshtein_myers_fn(Args& a) {
+    std::uint32_t d;
+    {
+        GilRelease nogil;
+        d = core::levenshtein_myers(a.text(0), a.text(1));
+    }
+    return to_py_u64(d);
+}
+
+PyObject* levenshtein_batch_fn(Args& a) {
+    std::vector<std::uint32_t> r;
+    {
+        GilRelease nogil;
+        r = core::levenshtein_batch(a.text(0), a.list(1));
+    }
+    return list_u32(r);
+}
+
+PyObject* levenshtein_batch_into_fn(Args& a) {
+    std::vector<std::uint32_t> r;
+    {
+        GilRelease nogil;
+        r = core::levenshtein_batch(a.text(0), a.list(1));
+    }
+    a.out().write(r);
+    return to_py_none();
+}
+
+PyObject* levenshtein_cdist_fn(Args& a) {
+    std::vector<std::vector<std::uint32_t>> rows;
+    {
+        GilRelease nogil;
+        rows = core::levenshtein_cdist(a.list(0), a.list(1));
+    }
+    return matrix_u32(rows);
+}
+
+PyObject* levenshtein_cdist_into_fn(Args& a) {
+    const auto la = a.list(0), lb = a.list(1);
+    OutBuffer& out = a.out();
+    if (out.count() >= kDirectWrite) {
+        // The array stays borrowed (and referenced) until release(); no allocation that
+        // could fail happens after the first element is written.
+        auto* dst = static_cast<std::uint32_t*>(out.data());
+        {
+            GilRelease nogil;
+            core::levenshtein_cdist(la, lb, dst);
+        }
+        out.release();
+        return to_py_none();
+    }
+    std::vector<std::uint32_t> flat(la.size() * lb.size());
+    {
+        GilRelease nogil;
+        core::levenshtein_cdist(la, lb, flat.data());
+    }
+    out.write(flat);
+    return to_py_none();
+}
+
+constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
+constexpr Param kBatch[] = {{"query", Kind::text}, {"candidates", Kind::text_list}};
+constexpr Param kBatchInto[] = {
+    {"query", Kind::text}, {"candidates", Kind::text_list}, {"out", Kind::out_u32_1d}};
+constexpr Param kCdist[] = {{"list_a", Kind::text_list}, {"list_b", Kind::text_list}};
+constexpr Param kCdistInto[] = {
+    {"list_a", Kind::text_list}, {"list_b", Kind::text_list}, {"out", Kind::out_u32_2d}};
+
+const FuncDesc kDistance{"levenshtein_distance", kPair, "", &levenshtein_distance_fn};
+const FuncDesc kMyers{"levenshtein_myers", kPair, "", &levenshtein_myers_fn};
+const FuncDesc kBatchFn{"levenshtein_batch", kBatch, "", &levenshtein_batch_fn};
+const FuncDesc kBatchIntoFn{
+    "levenshtein_batch_into", kBatchInto,
+    "Zero-allocation batch: results are written into a caller-supplied writable\n"
+    "buffer (numpy `uint32`, `array.array('I')`, `memoryview`, \xE2\x80\xA6) instead of\n"
+    "boxing each distance as a Python int. `out` must be exactly\n"
+    "`len(candidates)` elements and is validated before any compute.",
+    &levenshtein_batch_into_fn};
+const FuncDesc kCdistFn{"levenshtein_cdist", kCdist, "", &levenshtein_cdist_fn};
+const FuncDesc kCdistIntoFn{
+    "levenshtein_cdist_into", kCdistInto,
+    "Zero-allocation cross-product matrix: `out` must be a writable, contiguous\n"
+    "`(len(list_a), len(list_b))` buffer of `uint32` (row-major).",
+    &levenshtein_cdist_into_fn};
+
+TARNVEL_REGISTER_FUNCTION(kDistance);
+TARNVEL_REGISTER_FUNCTION(kMyers);
+TARNVEL_REGISTER_FUNCTION(kBatchFn);
+TARNVEL_REGISTER_FUNCTION(kBatchIntoFn);
+TARNVEL_REGISTER_FUNCTION(kCdistFn);
+TARNVEL_REGISTER_FUNCTION(kCdistIntoFn);
+
+}  // namespace
+}  // namespace tarnvel::py

@@ -1,0 +1,151 @@
+// Linear-memory Damerau-Levenshtein (see damerau.hpp) and its batch forms.
+#include "core/damerau/damerau.hpp"
+
+#include <algorithm>
+
+#include "core/common/panic.hpp"
+#include "engine/parallel.hpp"
+
+namespace tarnvel::core {
+
+namespace {
+
+// Scratch rows reused across the pairs of one worker's range.
+struct DamerauScratch {
+    std::vector<std::uint32_t> buf;
+};
+
+// Lowrance-Wagner values, rows of b's length + 1. Row indices are 1-based as in the matrix
+// recurrence (row i holds the distances of a's first i symbols).
+template <typename CharT>
+std::uint32_t damerau_linear(Seq<CharT> a, Seq<CharT> b, DamerauScratch& s) {
+    const std::size_t n = a.size, m = b.size;
+    if (n == 0) return static_cast<std::uint32_t>(m);
+    if (m == 0) return static_cast<std::uint32_t>(n);
+    if (seq_equal(a, b)) return 0;
+    const std::size_t w = m + 1;
+    s.buf.assign(5 * w, 0);
+    std::uint32_t* r2 = s.buf.data();   // row i-2
+    std::uint32_t* r1 = r2 + w;         // row i-1
+    std::uint32_t* r0 = r1 + w;         // row i
+    std::uint32_t* jump = r0 + w;       // per column j: row k-1 at column j-2, k the last row with a[k] == b[j]
+    std::uint32_t* krow = jump + w;     // that k (0: none yet)
+    for (std::size_t j = 0; j <= m; ++j) r1[j] = static_cast<std::uint32_t>(j);
+    for (std::size_t i = 1; i <= n; ++i) {
+        const CharT ai = a[i - 1];
+        const bool has_prev = i >= 2;
+        const CharT aprev = has_prev ? a[i - 2] : CharT{};
+        const std::uint32_t ii = static_cast<std::uint32_t>(i);
+        r0[0] = ii;
+        std::uint32_t db = 0;  // last column < j of this row where b matched a[i]
+        std::uint32_t left = ii;
+        std::uint32_t diag = r1[0];
+        for (std::size_t j = 1; j <= m; ++j) {
+            const CharT bj = b[j - 1];
+            const std::uint32_t up = r1[j];
+            std::uint32_t v = diag + (ai != bj);
+            v = std::min(v, left + 1);
+            v = std::min(v, up + 1);
+            if (db != 0) {
+                const std::uint32_t jj = static_cast<std::uint32_t>(j);
+                if (has_prev && aprev == bj) v = std::min(v, r2[db - 1] + (jj - db));
+                if (db == jj - 1 && krow[j] != 0) v = std::min(v, jump[j] + (ii - krow[j]));
+            }
+            r0[j] = v;
+            if (ai == bj) {
+                jump[j] = j >= 2 ? r1[j - 2] : 0;  // column 1 never jumps (needs db >= 1)
+                krow[j] = ii;
+                db = static_cast<std::uint32_t>(j);
+            }
+            left = v;
+            diag = up;
+        }
+        std::uint32_t* t = r2;
+        r2 = r1;
+        r1 = r0;
+        r0 = t;
+    }
+    return r1[m];
+}
+
+std::uint32_t damerau_text(Text a, Text b, DamerauScratch& s, std::vector<std::uint32_t>& va,
+                           std::vector<std::uint32_t>& vb) {
+    if (is_ascii(a) && is_ascii(b)) return damerau_linear(byte_seq(a), byte_seq(b), s);
+    decode_utf8(a, va);
+    decode_utf8(b, vb);
+    return damerau_linear(cp_seq(va), cp_seq(vb), s);
+}
+
+struct Worker {
+    DamerauScratch s;
+    std::vector<std::uint32_t> va, vb;
+    std::uint32_t operator()(Text a, Text b) { return damerau_text(a, b, s, va, vb); }
+};
+
+}  // namespace
+
+std::uint32_t damerau_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    TARNVEL_ASSERT(is_ascii(reinterpret_cast<const char*>(a.data), a.size) &&
+                       is_ascii(reinterpret_cast<const char*>(b.data), b.size),
+                   "damerau_bytes requires ASCII inputs");
+    DamerauScratch s;
+    return damerau_linear(a, b, s);
+}
+
+std::uint32_t damerau_codepoints(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
+    DamerauScratch s;
+    return damerau_linear(a, b, s);
+}
+
+std::uint32_t damerau_levenshtein(Text a, Text b) {
+    Worker w;
+    return w(a, b);
+}
+
+double damerau_ratio(Text a, Text b) {
+    const std::uint64_t total = static_cast<std::uint64_t>(count_code_points(a)) + count_code_points(b);
+    if (total == 0) return 100.0;
+    const std::uint32_t d = damerau_levenshtein(a, b);
+    const double l = static_cast<double>(total);
+    return ((l - static_cast<double>(d)) / l) * 100.0;
+}
+
+void damerau_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
+    engine::parallel_for(candidates.size(), [&](std::size_t lo, std::size_t hi) {
+        Worker w;
+        for (std::size_t i = lo; i < hi; ++i) out[i] = w(query, candidates[i]);
+    });
+}
+
+std::vector<std::uint32_t> damerau_batch(Text query, std::span<const Text> candidates) {
+    std::vector<std::uint32_t> out(candidates.size());
+    damerau_batch(query, candidates, out.data());
+    return out;
+}
+
+void damerau_cdist(std::span<const Text> a, std::span<const Text> b, std::uint32_t* out) {
+    if (a.empty() || b.empty()) return;
+    const std::size_t cols = b.size();
+    engine::parallel_for(a.size(), [&](std::size_t lo, std::size_t hi) {
+        Worker w;
+        for (std::size_t i = lo; i < hi; ++i)
+            for (std::size_t j = 0; j < cols; ++j) out[i * cols + j] = w(a[i], b[j]);
+    });
+}
+
+std::vector<std::vector<std::uint32_t>> damerau_cdist(std::span<const Text> a,
+                                                      std::span<const Text> b) {
+    std::vector<std::vector<std::uint32_t>> rows;
+    if (a.empty() || b.empty()) return rows;
+    rows.resize(a.size());
+    engine::parallel_for(a.size(), [&](std::size_t lo, std::size_t hi) {
+        Worker w;
+        for (std::size_t i = lo; i < hi; ++i) {
+            rows[i].resize(b.size());
+            for (std::size_t j = 0; j < b.size(); ++j) rows[i][j] = w(a[i], b[j]);
+        }
+    });
+    return rows;
+}
+
+}  // namespace tarnvel::core

@@ -1,0 +1,64 @@
+// Myers/Hyyrö bit-parallel Levenshtein kernels for one pattern of 1 to 64 ASCII bytes.
+//
+// MyersPattern holds the 256 match masks of the pattern; myers_distance runs one text
+// through it, one 64-bit word step per text byte. The group kernels run one pattern
+// against 4 or 8 texts in lockstep (AVX2 / AVX-512F lanes when the processor has them,
+// checked here at every call, never assumed from the forced SIMD level). Every lane
+// returns exactly what myers_distance returns for its text.
+// See also: levenshtein.hpp (dispatch), simd/levenshtein_avx2.cpp, levenshtein_avx512.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarnvel::core {
+
+struct MyersPattern {
+    std::uint64_t peq[256];
+    std::uint64_t len;
+    std::uint64_t mask;
+    std::uint64_t last_bit;
+
+    // Fails (Panic) unless 1 <= m <= 64 and every byte is ASCII.
+    MyersPattern(const std::uint8_t* p, std::size_t m);
+};
+
+// The one-word kernel, step by step as in Hyyrö's formulation; global distance (the top
+// row grows by one per text byte).
+inline std::uint32_t myers_distance(const MyersPattern& p, const std::uint8_t* t, std::size_t n) {
+    const std::uint64_t mask = p.mask;
+    const std::uint64_t last = p.last_bit;
+    std::uint64_t vp = mask, vn = 0;
+    std::uint32_t score = static_cast<std::uint32_t>(p.len);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint64_t eq = p.peq[t[j]];
+        const std::uint64_t xv = eq | vn;
+        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
+        std::uint64_t ph = vn | ~(xh | vp);
+        std::uint64_t mh = vp & xh;
+        if (ph & last)
+            ++score;
+        else if (mh & last)
+            --score;
+        ph = (ph << 1) | 1;
+        mh <<= 1;
+        vp = (mh | ~(xv | ph)) & mask;
+        vn = (xv & ph) & mask;
+    }
+    return score;
+}
+
+// Group kernels: texts[i] / lens[i] for i < k, scores to out[i] in text order.
+void myers_4way_scalar(const MyersPattern& p, const std::uint8_t* const* texts,
+                       const std::size_t* lens, std::uint32_t* out);
+void myers_4way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
+                std::uint32_t* out);
+// Eight lanes of AVX-512F; on a processor without it, two 4-way runs (never a missing
+// instruction).
+void myers_8way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
+                std::uint32_t* out);
+// k = 1, 2, 4 or 8 (any other k runs the texts one by one).
+void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
+                 std::size_t k, std::uint32_t* out);
+
+}  // namespace tarnvel::core

@@ -1,0 +1,83 @@
+// AVX2 variants of the Levenshtein kernels: the 4-lane Myers group kernel (one pattern,
+// four texts, one 64-bit lane each). Only reached after cpu_has_avx2() said yes.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/levenshtein/myers.hpp"
+#include "simd/levenshtein_simd.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi2,popcnt")
+
+namespace tarnvel::simd::avx2 {
+
+namespace {
+
+struct Lanes4 {
+    __m256i vp, vn, score;
+};
+
+// One column step for all four lanes; `live` selects the lanes whose score moves.
+inline void step4(Lanes4& s, __m256i eq, __m256i live, __m256i maskv, __m256i lastv, __m128i sh) {
+    const __m256i ones = _mm256_set1_epi64x(-1);
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i xv = _mm256_or_si256(eq, s.vn);
+    const __m256i evp = _mm256_and_si256(eq, s.vp);
+    const __m256i xh = _mm256_or_si256(_mm256_xor_si256(_mm256_add_epi64(evp, s.vp), s.vp), eq);
+    __m256i ph = _mm256_or_si256(s.vn, _mm256_xor_si256(_mm256_or_si256(xh, s.vp), ones));
+    __m256i mh = _mm256_and_si256(s.vp, xh);
+    // Ph and Mh never share a bit, so adding one and subtracting the other is the
+    // kernel's "+1 else -1".
+    const __m256i up = _mm256_srl_epi64(_mm256_and_si256(ph, lastv), sh);
+    const __m256i down = _mm256_srl_epi64(_mm256_and_si256(mh, lastv), sh);
+    s.score = _mm256_add_epi64(s.score, _mm256_and_si256(_mm256_sub_epi64(up, down), live));
+    ph = _mm256_or_si256(_mm256_slli_epi64(ph, 1), one);
+    mh = _mm256_slli_epi64(mh, 1);
+    s.vp = _mm256_and_si256(_mm256_or_si256(mh, _mm256_xor_si256(_mm256_or_si256(xv, ph), ones)),
+                            maskv);
+    s.vn = _mm256_and_si256(_mm256_and_si256(xv, ph), maskv);
+}
+
+}  // namespace
+
+void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
+                const std::size_t* lens, std::uint32_t* out) {
+    const std::size_t shortest = std::min(std::min(lens[0], lens[1]), std::min(lens[2], lens[3]));
+    const std::size_t longest = std::max(std::max(lens[0], lens[1]), std::max(lens[2], lens[3]));
+    const __m256i maskv = _mm256_set1_epi64x(static_cast<long long>(p.mask));
+    const __m256i lastv = _mm256_set1_epi64x(static_cast<long long>(p.last_bit));
+    const __m128i sh = _mm_cvtsi32_si128(static_cast<int>(p.len - 1));
+    const __m256i all = _mm256_set1_epi64x(-1);
+    Lanes4 s{maskv, _mm256_setzero_si256(), _mm256_set1_epi64x(static_cast<long long>(p.len))};
+    const std::uint8_t *t0 = texts[0], *t1 = texts[1], *t2 = texts[2], *t3 = texts[3];
+    const std::uint64_t* peq = p.peq;
+    std::size_t j = 0;
+    for (; j < shortest; ++j) {
+        const __m256i eq = _mm256_set_epi64x(
+            static_cast<long long>(peq[t3[j]]), static_cast<long long>(peq[t2[j]]),
+            static_cast<long long>(peq[t1[j]]), static_cast<long long>(peq[t0[j]]));
+        step4(s, eq, all, maskv, lastv, sh);
+    }
+    for (; j < longest; ++j) {
+        long long e[4], lv[4];
+        for (int l = 0; l < 4; ++l) {
+            const bool live = j < lens[l];
+            e[l] = live ? static_cast<long long>(peq[texts[l][j]]) : 0;
+            lv[l] = live ? -1 : 0;
+        }
+        step4(s, _mm256_set_epi64x(e[3], e[2], e[1], e[0]),
+              _mm256_set_epi64x(lv[3], lv[2], lv[1], lv[0]), maskv, lastv, sh);
+    }
+    alignas(32) std::uint64_t sc[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sc), s.score);
+    for (int l = 0; l < 4; ++l) out[l] = static_cast<std::uint32_t>(sc[l]);
+}
+
+}  // namespace tarnvel::simd::avx2
+
+#pragma GCC pop_options
+#endif

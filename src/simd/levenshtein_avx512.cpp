@@ -1,0 +1,83 @@
+// AVX-512F variants of the Levenshtein kernels: the 8-lane Myers group kernel (one
+// pattern, eight texts, one 64-bit lane each). Only reached after cpu_has_avx512f().
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/levenshtein/myers.hpp"
+#include "simd/levenshtein_simd.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx2,bmi2,popcnt")
+
+namespace tarnvel::simd::avx512 {
+
+namespace {
+
+struct Lanes8 {
+    __m512i vp, vn, score;
+};
+
+inline void step8(Lanes8& s, __m512i eq, __mmask8 live, __m512i maskv, __m512i lastv, __m128i sh) {
+    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i xv = _mm512_or_si512(eq, s.vn);
+    const __m512i evp = _mm512_and_si512(eq, s.vp);
+    const __m512i xh = _mm512_or_si512(_mm512_xor_si512(_mm512_add_epi64(evp, s.vp), s.vp), eq);
+    // ph = vn | ~(xh | vp)
+    __m512i ph = _mm512_ternarylogic_epi64(s.vn, xh, s.vp, 0xF1);
+    __m512i mh = _mm512_and_si512(s.vp, xh);
+    const __m512i up = _mm512_srl_epi64(_mm512_and_si512(ph, lastv), sh);
+    const __m512i down = _mm512_srl_epi64(_mm512_and_si512(mh, lastv), sh);
+    s.score = _mm512_mask_add_epi64(s.score, live, s.score, _mm512_sub_epi64(up, down));
+    ph = _mm512_or_si512(_mm512_slli_epi64(ph, 1), one);
+    mh = _mm512_slli_epi64(mh, 1);
+    // vp = (mh | ~(xv | ph)) & mask
+    s.vp = _mm512_and_si512(_mm512_ternarylogic_epi64(mh, xv, ph, 0xF1), maskv);
+    s.vn = _mm512_and_si512(_mm512_and_si512(xv, ph), maskv);
+}
+
+}  // namespace
+
+void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
+                const std::size_t* lens, std::uint32_t* out) {
+    std::size_t shortest = lens[0], longest = lens[0];
+    for (int l = 1; l < 8; ++l) {
+        shortest = std::min(shortest, lens[l]);
+        longest = std::max(longest, lens[l]);
+    }
+    const __m512i maskv = _mm512_set1_epi64(static_cast<long long>(p.mask));
+    const __m512i lastv = _mm512_set1_epi64(static_cast<long long>(p.last_bit));
+    const __m128i sh = _mm_cvtsi32_si128(static_cast<int>(p.len - 1));
+    Lanes8 s{maskv, _mm512_setzero_si512(), _mm512_set1_epi64(static_cast<long long>(p.len))};
+    const std::uint64_t* peq = p.peq;
+    std::size_t j = 0;
+    for (; j < shortest; ++j) {
+        const __m512i eq = _mm512_set_epi64(
+            static_cast<long long>(peq[texts[7][j]]), static_cast<long long>(peq[texts[6][j]]),
+            static_cast<long long>(peq[texts[5][j]]), static_cast<long long>(peq[texts[4][j]]),
+            static_cast<long long>(peq[texts[3][j]]), static_cast<long long>(peq[texts[2][j]]),
+            static_cast<long long>(peq[texts[1][j]]), static_cast<long long>(peq[texts[0][j]]));
+        step8(s, eq, 0xFF, maskv, lastv, sh);
+    }
+    for (; j < longest; ++j) {
+        alignas(64) std::uint64_t e[8];
+        unsigned live = 0;
+        for (int l = 0; l < 8; ++l) {
+            const bool on = j < lens[l];
+            e[l] = on ? peq[texts[l][j]] : 0;
+            live |= static_cast<unsigned>(on) << l;
+        }
+        step8(s, _mm512_load_si512(e), static_cast<__mmask8>(live), maskv, lastv, sh);
+    }
+    alignas(64) std::uint64_t sc[8];
+    _mm512_store_si512(sc, s.score);
+    for (int l = 0; l < 8; ++l) out[l] = static_cast<std::uint32_t>(sc[l]);
+}
+
+}  // namespace tarnvel::simd::avx512
+
+#pragma GCC pop_options
+#endif

@@ -1,0 +1,20 @@
+// Vector variants of the Levenshtein kernels (defined in levenshtein_avx2.cpp and
+// levenshtein_avx512.cpp). Callers check the processor flags first; the signatures take
+// plain pointers so no vector type crosses into generic code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/levenshtein/myers.hpp"
+
+#if defined(__x86_64__)
+namespace tarnvel::simd::avx2 {
+void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
+                const std::size_t* lens, std::uint32_t* out);
+}  // namespace tarnvel::simd::avx2
+namespace tarnvel::simd::avx512 {
+void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
+                const std::size_t* lens, std::uint32_t* out);
+}  // namespace tarnvel::simd::avx512
+#endif
