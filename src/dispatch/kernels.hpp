@@ -24,6 +24,31 @@ struct KernelTable {
                            std::size_t count, const std::uint8_t* s, std::size_t s_len,
                            std::uint32_t* out) = nullptr;
 
+    // --- alignment (Needleman-Wunsch) ---
+    // Exact global scores along anti-diagonals in 16-, 32- or 64-bit lanes; the caller has
+    // proven that no value can leave the lane type. a: n symbols; rb: the m symbols of b
+    // reversed; work: 3 (n + 1) cells (linear) or 9 (n + 1) cells (affine). scores: match,
+    // mismatch, gap (linear) or match, mismatch, open, extend, unreachable (affine).
+    std::int16_t (*nw_linear_i16)(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
+                                  std::size_t m, const std::int16_t* scores,
+                                  std::int16_t* work) = nullptr;
+    std::int32_t (*nw_linear_i32)(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
+                                  std::size_t m, const std::int32_t* scores,
+                                  std::int32_t* work) = nullptr;
+    std::int64_t (*nw_linear_i64)(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
+                                  std::size_t m, const std::int64_t* scores,
+                                  std::int64_t* work) = nullptr;
+    std::int16_t (*nw_affine_i16)(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
+                                  std::size_t m, const std::int16_t* scores,
+                                  std::int16_t* work) = nullptr;
+    std::int32_t (*nw_affine_i32)(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
+                                  std::size_t m, const std::int32_t* scores,
+                                  std::int32_t* work) = nullptr;
+    std::int64_t (*nw_affine_i64)(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
+                                  std::size_t m, const std::int64_t* scores,
+                                  std::int64_t* work) = nullptr;
+    // --- end alignment ---
+
     // --- Jaro (core/jaro/jaro_batch.cpp, simd/jaro_avx2.cpp, simd/jaro_avx512.cpp) ---
     // Packed-lane Jaro of one query (1 to 64 symbols) against the candidates of one group:
     // entry e of `table` (jaro_vec_bytes bytes) holds in lane l the match mask of candidate
