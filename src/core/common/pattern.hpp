@@ -107,4 +107,51 @@ struct BytePattern64 {
     }
 };
 
+// Single-word table for patterns of at most 64 symbols of any width, kept on the stack:
+// symbols below 256 index a dense table, larger code points a 128-slot open-addressing
+// map (at most 64 distinct keys, so it never fills).
+struct SymbolPattern64 {
+    std::uint64_t low[256];
+    std::uint32_t keys[128];  // 0 marks an empty slot; only code points >= 256 are stored
+    std::uint64_t masks[128];
+    bool has_map;
+
+    template <typename CharT>
+    void assign(Seq<CharT> p) {
+        std::memset(low, 0, sizeof(low));
+        has_map = false;
+        for (std::size_t i = 0; i < p.size; ++i) {
+            const auto c = static_cast<std::uint32_t>(p[i]);
+            const std::uint64_t bit = std::uint64_t{1} << i;
+            if (c < 256) {
+                low[c] |= bit;
+                continue;
+            }
+            if (!has_map) {
+                std::memset(keys, 0, sizeof(keys));
+                has_map = true;
+            }
+            std::size_t h = slot(c);
+            while (keys[h] != 0 && keys[h] != c) h = (h + 1) & 127;
+            if (keys[h] == 0) {
+                keys[h] = c;
+                masks[h] = 0;
+            }
+            masks[h] |= bit;
+        }
+    }
+
+    std::uint64_t get(std::uint32_t c) const {
+        if (c < 256) return low[c];
+        if (!has_map) return 0;
+        for (std::size_t h = slot(c);; h = (h + 1) & 127) {
+            if (keys[h] == c) return masks[h];
+            if (keys[h] == 0) return 0;
+        }
+    }
+
+private:
+    static std::size_t slot(std::uint32_t c) { return (c * 0x9E3779B1u) >> 25; }
+};
+
 }  // namespace tarnvel::core

@@ -120,14 +120,58 @@ inline bool seq_equal(Seq<CharA> a, Seq<CharB> b) {
 inline Seq<std::uint8_t> byte_seq(Text t) { return {t.bytes(), t.size}; }
 inline Seq<std::uint32_t> cp_seq(const std::vector<std::uint32_t>& v) { return {v.data(), v.size()}; }
 
-// Runs f(seq_a, seq_b) on bytes when both texts are ASCII, else on decoded code points.
-// The decoded vectors live only for the duration of the call.
+// Decoded code points of one text: on the stack for short texts (a text of n bytes has
+// at most n code points), on the heap otherwise.
+class CodePoints {
+public:
+    explicit CodePoints(Text t) {
+        if (t.size <= kLocal) {
+            const auto* s = t.bytes();
+            std::size_t i = 0;
+            while (i < t.size) {
+                std::uint32_t c = s[i];
+                if (c < 0x80) {
+                    i += 1;
+                } else if (c < 0xE0) {
+                    c = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
+                    i += 2;
+                } else if (c < 0xF0) {
+                    c = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
+                    i += 3;
+                } else {
+                    c = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
+                        (s[i + 3] & 0x3F);
+                    i += 4;
+                }
+                local_[size_++] = c;
+            }
+            data_ = local_;
+        } else {
+            decode_utf8(t, heap_);
+            data_ = heap_.data();
+            size_ = heap_.size();
+        }
+    }
+    CodePoints(const CodePoints&) = delete;
+    CodePoints& operator=(const CodePoints&) = delete;
+    Seq<std::uint32_t> seq() const { return {data_, size_}; }
+
+private:
+    static constexpr std::size_t kLocal = 128;
+    std::uint32_t local_[kLocal];
+    std::vector<std::uint32_t> heap_;
+    const std::uint32_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Runs f(seq_a, seq_b) on bytes when both texts are ASCII, else on decoded code points,
+// which live only for the duration of the call.
 template <typename F>
 decltype(auto) with_symbols(Text a, Text b, F&& f) {
     if (is_ascii(a) && is_ascii(b)) return f(byte_seq(a), byte_seq(b));
-    const auto va = decode_utf8(a);
-    const auto vb = decode_utf8(b);
-    return f(cp_seq(va), cp_seq(vb));
+    const CodePoints ca(a);
+    const CodePoints cb(b);
+    return f(ca.seq(), cb.seq());
 }
 
 }  // namespace tarnvel::core

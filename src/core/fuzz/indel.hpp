@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
 #include "core/common/pattern.hpp"
 #include "core/common/text.hpp"
 
@@ -21,47 +25,82 @@ namespace tarnvel::core {
 
 namespace detail {
 
+// a + b + carry_in with the carry out of bit 63; one adc on x86-64.
 inline std::uint64_t add_carry(std::uint64_t a, std::uint64_t b, std::uint64_t carry_in,
                                std::uint64_t& carry_out) {
-    const std::uint64_t s1 = a + b;
-    const std::uint64_t c1 = s1 < a;
-    const std::uint64_t s2 = s1 + carry_in;
-    const std::uint64_t c2 = s2 < s1;
-    carry_out = c1 | c2;
-    return s2;
+#if defined(__x86_64__)
+    unsigned long long sum;
+    carry_out = _addcarry_u64(static_cast<unsigned char>(carry_in), a, b, &sum);
+    return sum;
+#else
+    const unsigned __int128 wide = static_cast<unsigned __int128>(a) + b + carry_in;
+    carry_out = static_cast<std::uint64_t>(wide >> 64);
+    return static_cast<std::uint64_t>(wide);
+#endif
 }
 
-// LCS of a pattern of at most 64 symbols (table peq, length len) against text s.
-template <typename CharT>
-inline std::size_t lcs_word(const std::uint64_t* peq, std::size_t len, Seq<CharT> s) {
-    std::uint64_t v = ~std::uint64_t{0};
-    for (std::size_t j = 0; j < s.size; ++j) {
-        const auto c = static_cast<std::uint32_t>(s[j]);
-        const std::uint64_t m = c < 256 ? peq[c] : 0;
-        const std::uint64_t u = v & m;
-        v = (v + u) | (v - u);
-    }
+inline std::size_t zeros_below(std::uint64_t v, std::size_t len) {
     const std::uint64_t mask = len == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
     return static_cast<std::size_t>(std::popcount(~v & mask));
 }
 
+// LCS of a pattern of at most 64 symbols against text s; lookup(c) gives c's mask.
+template <typename CharT, typename Lookup>
+inline std::size_t lcs_word(Lookup&& lookup, std::size_t len, Seq<CharT> s) {
+    std::uint64_t v = ~std::uint64_t{0};
+    for (std::size_t j = 0; j < s.size; ++j) {
+        const std::uint64_t u = v & lookup(static_cast<std::uint32_t>(s[j]));
+        v = (v + u) | (v - u);
+    }
+    return zeros_below(v, len);
+}
+
 }  // namespace detail
 
-// LCS of the pattern's sequence against s (any pattern length).
+namespace detail {
+
+// One text symbol across all words of V. The only dependency between words is the
+// addition carry; computing four masks first lets the four additions run as one adc
+// chain with the carry kept in the flags.
+inline void lcs_step_words(std::uint64_t* __restrict vp, const std::uint64_t* __restrict row,
+                           std::size_t words) {
+    std::uint64_t carry = 0;
+    std::size_t w = 0;
+#if defined(__x86_64__)
+    unsigned char c = 0;
+    for (; w + 4 <= words; w += 4) {
+        const std::uint64_t x0 = vp[w], x1 = vp[w + 1], x2 = vp[w + 2], x3 = vp[w + 3];
+        const std::uint64_t u0 = x0 & row[w], u1 = x1 & row[w + 1], u2 = x2 & row[w + 2],
+                            u3 = x3 & row[w + 3];
+        unsigned long long s0, s1, s2, s3;
+        c = _addcarry_u64(c, x0, u0, &s0);
+        c = _addcarry_u64(c, x1, u1, &s1);
+        c = _addcarry_u64(c, x2, u2, &s2);
+        c = _addcarry_u64(c, x3, u3, &s3);
+        vp[w] = s0 | (x0 - u0);
+        vp[w + 1] = s1 | (x1 - u1);
+        vp[w + 2] = s2 | (x2 - u2);
+        vp[w + 3] = s3 | (x3 - u3);
+    }
+    carry = c;
+#endif
+    for (; w < words; ++w) {
+        const std::uint64_t x = vp[w];
+        const std::uint64_t u = x & row[w];
+        vp[w] = add_carry(x, u, carry, carry) | (x - u);
+    }
+}
+
+}  // namespace detail
+
+// LCS of the pattern's sequence against s (any pattern length); v is scratch.
 template <typename CharT>
 std::size_t lcs_blocked(const BlockPattern& p, Seq<CharT> s, std::vector<std::uint64_t>& v) {
     const std::size_t words = p.words();
     v.assign(words, ~std::uint64_t{0});
     std::uint64_t* vp = v.data();
-    for (std::size_t j = 0; j < s.size; ++j) {
-        const std::uint64_t* row = p.row(static_cast<std::uint32_t>(s[j]));
-        std::uint64_t carry = 0;
-        for (std::size_t w = 0; w < words; ++w) {
-            const std::uint64_t x = vp[w];
-            const std::uint64_t u = x & row[w];
-            vp[w] = detail::add_carry(x, u, carry, carry) | (x - u);
-        }
-    }
+    for (std::size_t j = 0; j < s.size; ++j)
+        detail::lcs_step_words(vp, p.row(static_cast<std::uint32_t>(s[j])), words);
     std::size_t lcs = 0;
     const std::size_t len = p.size();
     for (std::size_t w = 0; w < words; ++w) {
@@ -84,16 +123,21 @@ template <typename CharA, typename CharB>
 std::size_t lcs_length(Seq<CharA> a, Seq<CharB> b) {
     if (a.size > b.size) return lcs_length(b, a);  // shorter one is the pattern
     if (a.size == 0) return 0;
-    bool narrow = sizeof(CharA) == 1;
-    if constexpr (sizeof(CharA) > 1) {
-        narrow = true;
-        for (std::size_t i = 0; i < a.size && narrow; ++i) narrow = a[i] < 256;
-    }
-    if (a.size <= 64 && narrow) {
-        std::uint64_t peq[256] = {};
-        for (std::size_t i = 0; i < a.size; ++i)
-            peq[static_cast<std::uint32_t>(a[i])] |= std::uint64_t{1} << i;
-        return detail::lcs_word(peq, a.size, b);
+    if (a.size <= 64) {
+        if constexpr (sizeof(CharA) == 1) {
+            std::uint64_t peq[256] = {};
+            for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] |= std::uint64_t{1} << i;
+            if constexpr (sizeof(CharB) == 1) {
+                return detail::lcs_word([&](std::uint32_t c) { return peq[c]; }, a.size, b);
+            } else {
+                return detail::lcs_word([&](std::uint32_t c) { return c < 256 ? peq[c] : 0; },
+                                        a.size, b);
+            }
+        } else {
+            SymbolPattern64 p;
+            p.assign(a);
+            return detail::lcs_word([&](std::uint32_t c) { return p.get(c); }, a.size, b);
+        }
     }
     const BlockPattern p(a);
     return lcs_blocked(p, b);

@@ -1,0 +1,57 @@
+"""Shared fixtures and helpers for the test suite.
+
+SEED and MULTIPLIER scale the randomized tests (defaults keep the run short); the seed in
+use is printed in the header so a failure can be replayed.
+"""
+
+import os
+import random
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+SEED = int(os.environ.get("SEED", "20261207"))
+MULTIPLIER = max(1, int(os.environ.get("MULTIPLIER", "1")))
+
+
+def pytest_report_header(config):
+    return f"tarnvel tests: SEED={SEED} MULTIPLIER={MULTIPLIER}"
+
+
+@pytest.fixture
+def rng(request):
+    """A random generator seeded per test, so each test replays on its own."""
+    return random.Random(f"{SEED}:{request.node.nodeid}")
+
+
+@pytest.fixture(scope="session")
+def testing():
+    """The private test extension (built with -Ccmake.define.TARNVEL_TESTING=ON)."""
+    return pytest.importorskip("_tarnvel_testing")
+
+
+def run_python(code: str, env: dict | None = None, timeout: float = 120) -> str:
+    """Runs code in a fresh interpreter and returns its stdout; fails the test on error."""
+    full_env = dict(os.environ)
+    for key in ("TARNVEL_SIMD", "TARNVEL_NUM_THREADS"):
+        full_env.pop(key, None)
+    full_env.update(env or {})
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=full_env,
+                          capture_output=True, text=True, timeout=timeout)
+    assert proc.returncode == 0, f"subprocess failed:\n{proc.stdout}\n{proc.stderr}"
+    return proc.stdout
+
+
+SIMD_LEVELS = ["portable", "neon", "avx2", "avx512"]
+
+# Alphabets for random texts: small ones give many matches, the others exercise the
+# code-point paths (two-, three- and four-byte UTF-8).
+ASCII_SMALL = "abc"
+ASCII_WIDE = "abcdefghij klmnopqrstuvwxyz"
+NON_ASCII = "aábcçéè日本語🙂 "
+
+
+def random_text(rng, max_len, alphabet=ASCII_SMALL, min_len=0):
+    return "".join(rng.choice(alphabet) for _ in range(rng.randint(min_len, max_len)))
