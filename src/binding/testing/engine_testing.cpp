@@ -1,0 +1,170 @@
+// Private test functions for the parallel engine: each runs one shape over n plain
+// integer units with the interpreter lock released and returns what it produced, so the
+// tests can check placement, division and failure handling directly.
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "binding/results.hpp"
+#include "binding/table.hpp"
+#include "core/common/panic.hpp"
+#include "engine/parallel.hpp"
+
+namespace tarnvel::py {
+namespace {
+
+PyObject* engine_map(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    std::vector<std::int64_t> out;
+    {
+        GilRelease nogil;
+        out = engine::parallel_map<std::int64_t>(n, [](std::size_t i) {
+            return static_cast<std::int64_t>(i) * 3 + 1;
+        });
+    }
+    return list_i64(out);
+}
+
+// Each position receives the index of the chunk that covers it (each chunk also checks
+// that its slice starts at chunk * size); returns (positions, per-chunk "ran on the
+// calling thread" flags).
+PyObject* engine_chunks(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    const std::uint64_t chunk = a.u64(1);
+    std::vector<std::int64_t> out(n, -1);
+    std::vector<std::int64_t> on_caller;
+    {
+        GilRelease nogil;
+        on_caller.assign(chunk ? n / chunk + (n % chunk != 0) : 0, -1);
+        const std::int64_t* base = out.data();
+        const auto caller = std::this_thread::get_id();
+        engine::parallel_chunks(std::span<std::int64_t>(out), chunk,
+                                [&](std::size_t c, std::span<std::int64_t> slice) {
+                                    TARNVEL_ASSERT(slice.data() == base + c * chunk,
+                                                   "chunk slice misplaced");
+                                    for (auto& x : slice) x = static_cast<std::int64_t>(c);
+                                    on_caller[c] = std::this_thread::get_id() == caller;
+                                });
+    }
+    PyObject* positions = list_i64(out);
+    PyObject* flags;
+    try {
+        flags = list_i64(on_caller);
+    } catch (...) {
+        Py_DECREF(positions);
+        throw;
+    }
+    PyObject* items[] = {positions, flags};
+    return tuple_of(items);
+}
+
+PyObject* engine_filter(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    const std::uint64_t every = a.u64(1);
+    std::vector<std::int64_t> kept;
+    {
+        GilRelease nogil;
+        kept = engine::parallel_filter_collect<std::int64_t>(
+            n, [&](std::size_t i, std::vector<std::int64_t>& out) {
+                if (every && i % every == 0) out.push_back(static_cast<std::int64_t>(i));
+            });
+    }
+    return list_i64(kept);
+}
+
+// The pieces of one division: (begin, end, ran_on_calling_thread), sorted by begin.
+PyObject* engine_pieces(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    std::vector<std::tuple<std::size_t, std::size_t, bool>> pieces;
+    {
+        GilRelease nogil;
+        std::mutex mu;
+        const auto caller = std::this_thread::get_id();
+        engine::parallel_for(n, [&](std::size_t b, std::size_t e) {
+            const std::lock_guard<std::mutex> lock(mu);
+            pieces.emplace_back(b, e, std::this_thread::get_id() == caller);
+        });
+        std::sort(pieces.begin(), pieces.end());
+    }
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(pieces.size()));
+    if (!list) throw PyError{};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const auto& [b, e, here] = pieces[i];
+        PyObject* items[] = {PyLong_FromSize_t(b), PyLong_FromSize_t(e), PyBool_FromLong(here)};
+        PyObject* t;
+        try {
+            t = tuple_of(items);
+        } catch (...) {
+            Py_DECREF(list);
+            throw;
+        }
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), t);
+    }
+    return list;
+}
+
+// Fails item k (a Panic, or std::bad_alloc when bad_alloc is set) in a parallel_map over n items. Before the
+// failure is passed on, checks that no piece is still running (both halves of every
+// fork-join pair finished first).
+PyObject* engine_fail(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    const std::uint64_t k = a.u64(1);
+    const bool bad_alloc = a.flag(2);
+    GilRelease nogil;
+    std::atomic<long> active{0};
+    struct Active {
+        std::atomic<long>& c;
+        explicit Active(std::atomic<long>& x) : c(x) { c.fetch_add(1); }
+        ~Active() { c.fetch_sub(1); }
+    };
+    try {
+        engine::parallel_for(n, [&](std::size_t b, std::size_t e) {
+            const Active guard(active);
+            for (std::size_t i = b; i < e; ++i) {
+                if (i == k) {
+                    if (bad_alloc) throw std::bad_alloc();
+                    core::panic("item " + std::to_string(i) + " failed");
+                }
+                // Give the other pieces time to be still running if joins were early.
+                if (e - b > 1 && i == b) std::this_thread::yield();
+            }
+        });
+    } catch (...) {
+        TARNVEL_ASSERT(active.load() == 0, "a piece was still running when the failure arrived");
+        throw;
+    }
+    core::panic("no failure raised");
+}
+
+PyObject* engine_info(Args&) {
+    PyObject* items[] = {PyLong_FromSize_t(engine::worker_count()),
+                         PyBool_FromLong(engine::pool_started())};
+    return tuple_of(items);
+}
+
+constexpr Param kN[] = {{"n", Kind::u64}};
+constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
+constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
+constexpr Param kFail[] = {{"n", Kind::u64}, {"k", Kind::u64}, {"bad_alloc", Kind::flag, "False", 0.0, 0}};
+
+const FuncDesc kMap{"engine_map", kN, "", &engine_map};
+const FuncDesc kChunks{"engine_chunks", kNChunk, "", &engine_chunks};
+const FuncDesc kFilter{"engine_filter", kNEvery, "", &engine_filter};
+const FuncDesc kPieces{"engine_pieces", kN, "", &engine_pieces};
+const FuncDesc kFailDesc{"engine_fail", kFail, "", &engine_fail};
+const FuncDesc kInfo{"engine_info", {}, "", &engine_info};
+
+TARNVEL_REGISTER_TEST_FUNCTION(kMap);
+TARNVEL_REGISTER_TEST_FUNCTION(kChunks);
+TARNVEL_REGISTER_TEST_FUNCTION(kFilter);
+TARNVEL_REGISTER_TEST_FUNCTION(kPieces);
+TARNVEL_REGISTER_TEST_FUNCTION(kFailDesc);
+TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
+
+}  // namespace
+}  // namespace tarnvel::py

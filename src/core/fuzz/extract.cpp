@@ -1,0 +1,310 @@
+// Extraction and the indel-ratio batch (see extract.hpp).
+//
+// Exactness: every score is (1 - dist / total) * 100 with dist = n + m - 2 * LCS, the
+// same value indel_ratio() computes (its empty/equal shortcuts agree with that formula).
+// An ASCII query streams the choice's raw UTF-8 bytes: bytes of 0x80 and above have empty
+// match masks and leave the LCS state unchanged, which is exactly what a multi-byte code
+// point (never equal to an ASCII symbol) does in the decoded comparison; the code point
+// count of the choice is its number of non-continuation bytes.
+#include "core/fuzz/extract.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "core/fuzz/ratio.hpp"
+#include "engine/parallel.hpp"
+
+namespace tarnvel::core {
+namespace {
+
+// Choices scored per block by the filtering paths (keeps the score buffer on the stack).
+constexpr std::size_t kBlock = 256;
+
+inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
+    const std::uint64_t u = v & m;
+    return (v + u) | (v - u);
+}
+
+inline bool is_continuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
+
+// Next code point of well-formed UTF-8 at s[i]; advances i.
+inline std::uint32_t next_code_point(const std::uint8_t* s, std::size_t& i) {
+    const std::uint32_t c = s[i];
+    if (c < 0x80) {
+        i += 1;
+        return c;
+    }
+    if (c < 0xE0) {
+        const std::uint32_t r = ((c & 0x1F) << 6) | (s[i + 1] & 0x3Fu);
+        i += 2;
+        return r;
+    }
+    if (c < 0xF0) {
+        const std::uint32_t r = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+        i += 3;
+        return r;
+    }
+    const std::uint32_t r = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
+                            ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
+    i += 4;
+    return r;
+}
+
+inline double score_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
+    const std::uint64_t total = std::uint64_t{n} + m;
+    if (total == 0) return 100.0;
+    return ratio_from_distance(total - 2 * std::uint64_t{lcs}, total);
+}
+
+// Multi-word LCS over a symbol stream; next(i) yields the next symbol's row.
+template <typename Rows>
+std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& rows,
+                      std::size_t& symbols) {
+    const std::size_t words = p.words();
+    constexpr std::size_t kStackWords = 32;
+    std::uint64_t stack_v[kStackWords];
+    std::vector<std::uint64_t> heap_v;
+    std::uint64_t* v = stack_v;
+    if (words > kStackWords) {
+        heap_v.resize(words);
+        v = heap_v.data();
+    }
+    std::fill(v, v + words, ~std::uint64_t{0});
+    symbols = 0;
+    for (std::size_t i = 0; i < symbols_end;) {
+        const std::uint64_t* row = rows(i);
+        if (!row) continue;  // a byte that carries no symbol of its own
+        ++symbols;
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < words; ++w) {
+            const std::uint64_t x = v[w];
+            const std::uint64_t u = x & row[w];
+            const std::uint64_t s1 = x + u;
+            const std::uint64_t c1 = s1 < x;
+            const std::uint64_t s2 = s1 + carry;
+            carry = c1 | (s2 < s1);
+            v[w] = s2 | (x - u);
+        }
+    }
+    std::size_t lcs = 0;
+    const std::size_t len = p.size();
+    for (std::size_t w = 0; w < words; ++w) {
+        std::uint64_t zeros = ~v[w];
+        const std::size_t bits = len - w * 64;
+        if (bits < 64) zeros &= (std::uint64_t{1} << bits) - 1;
+        lcs += static_cast<std::size_t>(std::popcount(zeros));
+    }
+    return lcs;
+}
+
+}  // namespace
+
+IndelQuery::IndelQuery(Text query) {
+    if (is_ascii(query)) {
+        len_ = query.size;
+        if (len_ <= 64) {
+            mode_ = Mode::ascii_word;
+            for (std::size_t i = 0; i < len_; ++i) peq_[query.bytes()[i]] |= std::uint64_t{1} << i;
+        } else {
+            mode_ = Mode::ascii_block;
+            block_.assign(byte_seq(query));
+        }
+    } else {
+        const std::vector<std::uint32_t> cps = decode_utf8(query);
+        len_ = cps.size();
+        const bool narrow =
+            std::all_of(cps.begin(), cps.end(), [](std::uint32_t c) { return c < 256; });
+        if (len_ <= 64) {
+            mode_ = Mode::cp_word;
+            for (std::size_t i = 0; i < len_; ++i)
+                if (cps[i] < 256) peq_[cps[i]] |= std::uint64_t{1} << i;
+            if (!narrow) block_.assign(cp_seq(cps));  // one word; rows of symbols >= 256
+        } else {
+            mode_ = Mode::cp_block;
+            block_.assign(cp_seq(cps));
+        }
+    }
+    len_mask_ = len_ >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len_) - 1;
+}
+
+std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
+    const std::uint8_t* s = choice.bytes();
+    const std::size_t size = choice.size;
+    switch (mode_) {
+        case Mode::ascii_word: {
+            std::uint64_t v = ~std::uint64_t{0};
+            std::size_t cont = 0;
+            for (std::size_t j = 0; j < size; ++j) {
+                const std::uint8_t b = s[j];
+                cont += is_continuation(b);
+                v = lcs_step(v, peq_[b]);
+            }
+            choice_len = size - cont;
+            return static_cast<std::size_t>(std::popcount(~v & len_mask_));
+        }
+        case Mode::cp_word: {
+            std::uint64_t v = ~std::uint64_t{0};
+            std::size_t m = 0;
+            const bool wide = block_.size() != 0;
+            for (std::size_t i = 0; i < size; ++m) {
+                const std::uint32_t c = next_code_point(s, i);
+                const std::uint64_t mask = c < 256 ? peq_[c] : (wide ? block_.row(c)[0] : 0);
+                v = lcs_step(v, mask);
+            }
+            choice_len = m;
+            return static_cast<std::size_t>(std::popcount(~v & len_mask_));
+        }
+        case Mode::ascii_block: {
+            const BlockPattern& p = block_;
+            return lcs_words(
+                p, size,
+                [&](std::size_t& i) -> const std::uint64_t* {
+                    const std::uint8_t b = s[i++];
+                    return is_continuation(b) ? nullptr : p.row(b);
+                },
+                choice_len);
+        }
+        case Mode::cp_block: {
+            const BlockPattern& p = block_;
+            return lcs_words(
+                p, size,
+                [&](std::size_t& i) -> const std::uint64_t* { return p.row(next_code_point(s, i)); },
+                choice_len);
+        }
+    }
+    return 0;
+}
+
+double IndelQuery::score(Text choice) const {
+    std::size_t m = 0;
+    const std::size_t lcs = lcs_of(choice, m);
+    return score_from_lcs(len_, m, lcs);
+}
+
+void IndelQuery::score_many(const Text* choices, std::size_t count, double* out) const {
+    std::size_t i = 0;
+    if (mode_ == Mode::ascii_word) {
+        // Four independent LCS chains per loop: one chain is bound by its add/or latency,
+        // four keep the ALUs busy. Each lane computes exactly what score() computes.
+        const std::uint64_t* peq = peq_;
+        for (; i + 4 <= count; i += 4) {
+            const std::uint8_t* s0 = choices[i].bytes();
+            const std::uint8_t* s1 = choices[i + 1].bytes();
+            const std::uint8_t* s2 = choices[i + 2].bytes();
+            const std::uint8_t* s3 = choices[i + 3].bytes();
+            const std::size_t l0 = choices[i].size, l1 = choices[i + 1].size;
+            const std::size_t l2 = choices[i + 2].size, l3 = choices[i + 3].size;
+            const std::size_t common = std::min(std::min(l0, l1), std::min(l2, l3));
+            std::uint64_t v0 = ~std::uint64_t{0}, v1 = v0, v2 = v0, v3 = v0;
+            std::size_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+            for (std::size_t j = 0; j < common; ++j) {
+                const std::uint8_t b0 = s0[j], b1 = s1[j], b2 = s2[j], b3 = s3[j];
+                c0 += is_continuation(b0);
+                c1 += is_continuation(b1);
+                c2 += is_continuation(b2);
+                c3 += is_continuation(b3);
+                v0 = lcs_step(v0, peq[b0]);
+                v1 = lcs_step(v1, peq[b1]);
+                v2 = lcs_step(v2, peq[b2]);
+                v3 = lcs_step(v3, peq[b3]);
+            }
+            auto finish = [&](const std::uint8_t* s, std::size_t l, std::uint64_t v, std::size_t c) {
+                for (std::size_t j = common; j < l; ++j) {
+                    c += is_continuation(s[j]);
+                    v = lcs_step(v, peq[s[j]]);
+                }
+                return score_from_lcs(len_, l - c,
+                                      static_cast<std::size_t>(std::popcount(~v & len_mask_)));
+            };
+            out[i] = finish(s0, l0, v0, c0);
+            out[i + 1] = finish(s1, l1, v1, c1);
+            out[i + 2] = finish(s2, l2, v2, c2);
+            out[i + 3] = finish(s3, l3, v3, c3);
+        }
+    }
+    for (; i < count; ++i) out[i] = score(choices[i]);
+}
+
+double IndelQuery::score_bound(std::size_t choice_len) const {
+    const std::uint64_t total = std::uint64_t{len_} + choice_len;
+    if (total == 0) return 100.0;
+    const std::uint64_t diff = len_ > choice_len ? len_ - choice_len : choice_len - len_;
+    return ratio_from_distance(diff, total);
+}
+
+std::vector<double> ratio_batch(Text query, std::span<const Text> choices) {
+    std::vector<double> out(choices.size());
+    if (choices.empty()) return out;
+    const IndelQuery q(query);
+    engine::parallel_for(choices.size(), [&](std::size_t b, std::size_t e) {
+        q.score_many(choices.data() + b, e - b, out.data() + b);
+    });
+    return out;
+}
+
+namespace {
+
+// Scores choices [b, e) and appends the kept ones in index order.
+void score_and_keep(const IndelQuery& q, std::span<const Text> choices, std::size_t b,
+                    std::size_t e, double cutoff, std::vector<ExtractMatch>& kept) {
+    double scores[kBlock];
+    for (std::size_t lo = b; lo < e; lo += kBlock) {
+        const std::size_t cnt = std::min(kBlock, e - lo);
+        q.score_many(choices.data() + lo, cnt, scores);
+        for (std::size_t k = 0; k < cnt; ++k)
+            if (scores[k] >= cutoff) kept.push_back(ExtractMatch{scores[k], lo + k});
+    }
+}
+
+// Best first; equal scores by increasing index (a strict total order, so the selection
+// and the sort agree with a stable sort of the index-ordered list).
+bool better(const ExtractMatch& x, const ExtractMatch& y) {
+    return x.score > y.score || (x.score == y.score && x.index < y.index);
+}
+
+}  // namespace
+
+std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, double score_cutoff,
+                                  std::uint64_t limit) {
+    std::vector<ExtractMatch> kept;
+    // No score exceeds 100, so such a cutoff (or NaN) keeps nothing.
+    if (choices.empty() || limit == 0 || !(score_cutoff <= 100.0)) return kept;
+    const IndelQuery q(query);
+    if (choices.size() <= kExtractSerialMax) {
+        score_and_keep(q, choices, 0, choices.size(), score_cutoff, kept);
+    } else {
+        kept = engine::parallel_filter_collect_ranges<ExtractMatch>(
+            choices.size(), [&](std::size_t b, std::size_t e, std::vector<ExtractMatch>& out) {
+                score_and_keep(q, choices, b, e, score_cutoff, out);
+            });
+    }
+    if (limit < kept.size()) {
+        const auto cut = kept.begin() + static_cast<std::ptrdiff_t>(limit);
+        std::nth_element(kept.begin(), cut, kept.end(), better);
+        kept.erase(cut, kept.end());
+    }
+    std::sort(kept.begin(), kept.end(), better);
+    return kept;
+}
+
+std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choices,
+                                        double score_cutoff) {
+    std::optional<ExtractMatch> best;
+    if (choices.empty()) return best;
+    const IndelQuery q(query);
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        const Text c = choices[i];
+        // Skip choices whose length alone keeps them below the cutoff or from beating
+        // the best so far; the bound uses the score's own arithmetic, so this is exact.
+        const double bound = q.score_bound(count_code_points(c));
+        if (!(bound >= score_cutoff) || (best && !(bound > best->score))) continue;
+        const double s = q.score(c);
+        if (s >= score_cutoff && (!best || s > best->score)) {
+            best = ExtractMatch{s, i};
+            if (s == 100.0) break;
+        }
+    }
+    return best;
+}
+
+}  // namespace tarnvel::core

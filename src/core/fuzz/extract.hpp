@@ -1,0 +1,71 @@
+// Extraction: one query scored against many choices with the indel ratio (fuzz_ratio).
+//
+// The query's bit-parallel pattern is built once per call (IndelQuery) and every choice
+// is streamed through it, so a choice costs O(ceil(|query|/64) * |choice|) word steps and
+// no allocation. Scores are always the exact indel ratio with cutoff 0.0; the user's
+// cutoff is applied afterwards as a filter (score >= cutoff; a NaN cutoff keeps nothing).
+//
+// Matches carry the choice's index, not a copy of its text: the caller's texts stay
+// borrowed until the results are built, so only the reported choices are ever copied.
+// See also: ratio.hpp (the pairwise score), engine/parallel.hpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/common/pattern.hpp"
+#include "core/common/text.hpp"
+
+namespace tarnvel::core {
+
+struct ExtractMatch {
+    double score;
+    std::size_t index;  // position in choices
+};
+
+// Serial threshold of extract(): up to this many choices run on the calling thread.
+inline constexpr std::size_t kExtractSerialMax = 1000;
+
+// The query side of the indel ratio, prepared once and shared read-only by workers.
+class IndelQuery {
+public:
+    explicit IndelQuery(Text query);
+
+    // fuzz_ratio(query, choice) with cutoff 0.0; identical to indel_ratio().
+    double score(Text choice) const;
+    // out[i] = score(choices[i]) for i < count.
+    void score_many(const Text* choices, std::size_t count, double* out) const;
+    // The largest score a choice of `choice_len` code points could reach, or a value
+    // no greater than that (length difference bound); exact arithmetic of the ratio.
+    double score_bound(std::size_t choice_len) const;
+
+    std::size_t length() const { return len_; }  // code points
+
+private:
+    enum class Mode { ascii_word, ascii_block, cp_word, cp_block };
+
+    std::size_t lcs_of(Text choice, std::size_t& choice_len) const;
+
+    Mode mode_;
+    std::size_t len_ = 0;
+    std::uint64_t len_mask_ = 0;
+    alignas(64) std::uint64_t peq_[256] = {};  // one-word match masks (symbols < 256)
+    BlockPattern block_;                       // multi-word, or symbols >= 256
+};
+
+// fuzz_ratio_batch: one score per choice, in choice order (runs on the worker pool).
+std::vector<double> ratio_batch(Text query, std::span<const Text> choices);
+
+// fuzz_extract: the best `limit` kept choices, best first; equal scores in index order.
+std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, double score_cutoff,
+                                  std::uint64_t limit);
+
+// fuzz_extract_one: the first choice with the highest kept score (serial; stops at the
+// first kept 100.0).
+std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choices,
+                                        double score_cutoff);
+
+}  // namespace tarnvel::core
