@@ -215,6 +215,15 @@ def test_extension_is_abi3_and_exports_only_its_init():
         assert "libpython" not in dyn
 
 
+def test_abi3audit_finds_no_violation():
+    pytest.importorskip("abi3audit")
+    proc = subprocess.run([sys.executable, "-m", "abi3audit", "--assume-minimum-abi3", "3.10",
+                           "--strict", "--summary", tarnvel.__file__],
+                          capture_output=True, text=True)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert "0 ABI violations" in " ".join((proc.stdout + proc.stderr).split())
+
+
 def test_another_thread_runs_while_a_long_call_computes():
     import time
 
