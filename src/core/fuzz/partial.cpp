@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory_resource>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,9 @@ namespace tarnvel::core {
 namespace {
 
 constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
+// Cache flag: distance computed in the level's batch but not yet visited (distances are
+// at most 2 * needle length, far below this bit).
+constexpr std::uint64_t kPending = std::uint64_t{1} << 63;
 
 struct Found {
     double score;
@@ -43,9 +47,10 @@ inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
     return (v + u) | (v - u);
 }
 
-// Match masks of a needle of 1..64 symbols, one word per symbol. Bytes and code points
-// below 256 index a dense table; larger code points go through a small open-addressing
-// map (at most 64 keys in 128 slots). Everything lives on the stack.
+// Match masks of a needle of 1..64 symbols, one word per symbol. Bytes (always ASCII:
+// the byte path is taken only for ASCII pairs) and code points below 256 index a dense
+// table; larger code points go through a small open-addressing map (at most 64 keys in
+// 128 slots). Everything lives on the stack.
 template <typename CharT>
 class WordMasks {
 public:
@@ -64,7 +69,7 @@ public:
     std::uint64_t get(CharT ch) const {
         const auto c = static_cast<std::uint32_t>(ch);
         if constexpr (!kWide) {
-            return dense_[c];
+            return dense_[c & 0x7F];
         } else {
             if (c < 256) return dense_[c];
             if (!has_big_) return 0;
@@ -81,7 +86,8 @@ private:
     static std::size_t hash(std::uint32_t c) { return (c * 0x9E3779B1u) >> 25; }
 
     std::uint64_t* slot(std::uint32_t c) {
-        if (!kWide || c < 256) return &dense_[c & 0xFF];
+        if (!kWide) return &dense_[c & 0x7F];
+        if (c < 256) return &dense_[c];
         for (std::size_t h = hash(c);; h = (h + 1) & (kSlots - 1)) {
             if (keys_[h] == c) return &big_[h];
             if (keys_[h] == kEmpty) {
@@ -92,7 +98,7 @@ private:
         }
     }
 
-    std::uint64_t dense_[256];
+    std::uint64_t dense_[kWide ? 256 : 128];
     std::uint32_t keys_[kWide ? kSlots : 1];
     std::uint64_t big_[kWide ? kSlots : 1];
     bool has_big_ = false;
@@ -120,6 +126,32 @@ public:
         std::uint64_t v = ~std::uint64_t{0};
         for (std::size_t j = 0; j < n; ++j) v = lcs_step(v, masks_.get(s[j]));
         return static_cast<std::size_t>(std::popcount(~v & mask_));
+    }
+
+    // out[k] = lcs of the window s[pos[k] .. pos[k] + n) for k < count. Four windows run
+    // interleaved: each step is a 3-operation dependency chain, so independent chains
+    // fill the otherwise idle execution ports.
+    void windows_lcs(const CharT* s, std::size_t n, const std::size_t* pos, std::size_t count,
+                     std::size_t* out) const {
+        std::size_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            const CharT* s0 = s + pos[k];
+            const CharT* s1 = s + pos[k + 1];
+            const CharT* s2 = s + pos[k + 2];
+            const CharT* s3 = s + pos[k + 3];
+            std::uint64_t v0 = ~std::uint64_t{0}, v1 = v0, v2 = v0, v3 = v0;
+            for (std::size_t j = 0; j < n; ++j) {
+                v0 = lcs_step(v0, masks_.get(s0[j]));
+                v1 = lcs_step(v1, masks_.get(s1[j]));
+                v2 = lcs_step(v2, masks_.get(s2[j]));
+                v3 = lcs_step(v3, masks_.get(s3[j]));
+            }
+            out[k] = static_cast<std::size_t>(std::popcount(~v0 & mask_));
+            out[k + 1] = static_cast<std::size_t>(std::popcount(~v1 & mask_));
+            out[k + 2] = static_cast<std::size_t>(std::popcount(~v2 & mask_));
+            out[k + 3] = static_cast<std::size_t>(std::popcount(~v3 & mask_));
+        }
+        for (; k < count; ++k) out[k] = window_lcs(s + pos[k], n);
     }
 
     // f(j, lcs of s[0..j)) for j = 1..n, called only when s[j-1] occurs in the needle.
@@ -170,6 +202,11 @@ public:
 
     std::size_t window_lcs(const CharT* s, std::size_t n) {
         return lcs_blocked(fwd_, Seq<CharT>{s, n}, v_);
+    }
+
+    void windows_lcs(const CharT* s, std::size_t n, const std::size_t* pos, std::size_t count,
+                     std::size_t* out) {
+        for (std::size_t k = 0; k < count; ++k) out[k] = window_lcs(s + pos[k], n);
     }
 
     template <typename F>
@@ -233,18 +270,30 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     factor = factor < 1.0 ? factor : 1.0;  // NaN takes the cap
     std::uint64_t bound = saturating_to_u64(std::ceil(factor * static_cast<double>(len_sum)));
 
-    std::vector<std::uint64_t> cache(len2 - len1, kNotComputed);
+    // Short haystacks keep every buffer on the stack.
+    alignas(std::max_align_t) std::byte stack[4096];
+    std::pmr::monotonic_buffer_resource arena(stack, sizeof(stack));
+    std::pmr::vector<std::uint64_t> cache(len2 - len1, kNotComputed, &arena);
     std::uint64_t best_dist = kNotComputed;
     best_start = 0;
 
     using Range = std::pair<std::size_t, std::size_t>;
-    std::vector<Range> level{{0, len2 - len1 - 1}};
-    std::vector<Range> next;
+    std::pmr::vector<Range> level(&arena);
+    std::pmr::vector<Range> next(&arena);
+    std::pmr::vector<std::size_t> batch(&arena);
+    std::pmr::vector<std::size_t> lcs(&arena);
+    level.reserve(16);
+    next.reserve(16);
+    batch.reserve(32);
+    lcs.reserve(32);
+    level.emplace_back(0, len2 - len1 - 1);
 
-    // Computes the window's distance once; records it when below the bound.
+    // The windows a level visits are fixed when the level starts, and a distance does
+    // not depend on the bound, so each level's new distances are computed up front as
+    // one batch (marked pending) and then taken in the exact visiting order.
     auto visit = [&](std::size_t pos) -> bool {
-        if (cache[pos] != kNotComputed) return false;
-        const std::uint64_t d = len_sum - 2 * std::uint64_t{needle.window_lcs(s2.data + pos, len1)};
+        if (!(cache[pos] & kPending)) return false;
+        const std::uint64_t d = cache[pos] & ~kPending;
         cache[pos] = d;
         if (d < bound) {
             if (d == 0) {
@@ -258,6 +307,19 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     };
 
     while (!level.empty()) {
+        batch.clear();
+        for (const auto& [lo, hi] : level) {
+            for (const std::size_t pos : {lo, hi}) {
+                if (cache[pos] != kNotComputed) continue;
+                cache[pos] = kPending;
+                batch.push_back(pos);
+            }
+        }
+        lcs.resize(batch.size());
+        needle.windows_lcs(s2.data, len1, batch.data(), batch.size(), lcs.data());
+        for (std::size_t k = 0; k < batch.size(); ++k)
+            cache[batch[k]] = kPending | (len_sum - 2 * std::uint64_t{lcs[k]});
+
         for (const auto& [lo, hi] : level) {
             if (visit(lo) || visit(hi)) return true;
             if (hi - lo == 1) continue;
@@ -376,6 +438,15 @@ PartialAlignment align(Seq<CharT> a, Seq<CharT> b, double cutoff) {
 
 PartialAlignment partial_ratio_alignment(Text a, Text b, double score_cutoff) {
     return with_symbols(a, b, [&](auto sa, auto sb) { return align(sa, sb, score_cutoff); });
+}
+
+PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b, double score_cutoff) {
+    return align(a, b, score_cutoff);
+}
+
+PartialAlignment partial_ratio_alignment(Seq<std::uint32_t> a, Seq<std::uint32_t> b,
+                                         double score_cutoff) {
+    return align(a, b, score_cutoff);
 }
 
 }  // namespace tarnvel::core

@@ -29,8 +29,17 @@ struct PartialAlignment {
 // empty texts score 100.0, one empty text 0.0, all positions 0.
 PartialAlignment partial_ratio_alignment(Text a, Text b, double score_cutoff);
 
+// The same on symbol sequences (bytes when both texts are ASCII, else code points).
+PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b, double score_cutoff);
+PartialAlignment partial_ratio_alignment(Seq<std::uint32_t> a, Seq<std::uint32_t> b,
+                                         double score_cutoff);
+
 // partial_ratio(): the score of partial_ratio_alignment().
 inline double partial_ratio(Text a, Text b, double score_cutoff) {
+    return partial_ratio_alignment(a, b, score_cutoff).score;
+}
+template <typename CharT>
+double partial_ratio(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
     return partial_ratio_alignment(a, b, score_cutoff).score;
 }
 

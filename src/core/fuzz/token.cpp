@@ -1,103 +1,164 @@
 // The six token scorers: tokenising, sorting, the token sets and the set comparison.
 //
-// Tokens are string_views into the caller's text; the only allocations are the token
-// lists and the joined texts. The set comparison needs one distance (the words only in
-// a against the words only in b); the two ratios against the shared words follow from
-// the lengths alone, because the shared prefix cancels out of every indel distance.
+// Both texts are turned into symbols once (bytes when both are ASCII, else code points),
+// tokens are slices of those symbols, and every list and joined text is carved from one
+// arena that starts on the stack, so short texts allocate nothing. Sorting compares a
+// packed key of each token's first symbols before falling back to a full comparison.
+// The set comparison needs one distance (the words only in a against the words only in
+// b); the two ratios against the shared words follow from the lengths alone, because the
+// shared prefix cancels out of their indel distances.
 // See also: token.hpp, partial.cpp, ratio.hpp.
 #include "core/fuzz/token.hpp"
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cmath>
-#include <cstdint>
-#include <string>
+#include <cstddef>
+#include <cstring>
+#include <memory_resource>
+#include <vector>
 
+#include "core/fuzz/indel.hpp"
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 
 namespace tarnvel::core {
 namespace {
 
-// Lead-byte classes: 1 = ASCII white space, 2 = lead byte of a possible multi-byte
-// White_Space code point (U+0085, U+00A0, U+1680, U+2000..U+3000).
-constexpr std::array<std::uint8_t, 256> kLeadClass = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (int c = 0x09; c <= 0x0D; ++c) t[c] = 1;
-    t[0x20] = 1;
-    t[0xC2] = t[0xE1] = t[0xE2] = t[0xE3] = 2;
-    return t;
-}();
-
-using Tokens = std::vector<std::string_view>;
-
-void sorted_tokens(Text t, Tokens& out) {
-    tokenize(t, out);
-    std::sort(out.begin(), out.end());  // char_traits<char> compares bytes as unsigned
-}
-
-// Code point length of the joined text of a list.
-std::uint64_t joined_length(const Tokens& list) {
-    if (list.empty()) return 0;
-    std::uint64_t n = list.size() - 1;
-    for (const auto tok : list) n += count_code_points(tok.data(), tok.size());
-    return n;
-}
-
-void join(const Tokens& list, std::string& out) {
-    out.clear();
-    if (list.empty()) return;
-    std::size_t bytes = list.size() - 1;
-    for (const auto tok : list) bytes += tok.size();
-    out.reserve(bytes);
-    out.append(list[0]);
-    for (std::size_t i = 1; i < list.size(); ++i) {
-        out.push_back(' ');
-        out.append(list[i]);
-    }
-}
-
-std::string joined(const Tokens& list) {
-    std::string s;
-    join(list, s);
-    return s;
-}
-
-struct TokenSets {
-    Tokens both;    // in both texts
-    Tokens a_only;  // in a, not in b
-    Tokens b_only;  // in b, not in a
+template <typename CharT>
+struct Token {
+    std::uint64_t key;  // leading symbols, packed so that integer order is text order
+    const CharT* data;
+    std::size_t size;
 };
 
-// Index past the run of tokens equal to list[k].
-std::size_t skip_run(const Tokens& list, std::size_t k) {
-    const std::string_view tok = list[k];
-    while (k < list.size() && list[k] == tok) ++k;
+// Packs the first 8 bytes (or 3 code points of 21 bits) big-end first, zero padded. Two
+// different keys order their tokens exactly; equal keys need the full comparison (the
+// padding cannot tell "ab" from "ab\0").
+template <typename CharT>
+std::uint64_t sort_key(const CharT* p, std::size_t n) {
+    std::uint64_t k = 0;
+    if constexpr (sizeof(CharT) == 1) {
+        if (n >= 8 && std::endian::native == std::endian::little) {
+            std::memcpy(&k, p, 8);
+            return __builtin_bswap64(k);
+        }
+        for (std::size_t i = 0; i < n && i < 8; ++i) k |= std::uint64_t{p[i]} << (56 - 8 * i);
+    } else {
+        for (std::size_t i = 0; i < n && i < 3; ++i) k |= std::uint64_t{p[i]} << (42 - 21 * i);
+    }
     return k;
 }
 
-// Merges two sorted lists, each side's repeats dropped.
-void token_sets(const Tokens& ta, const Tokens& tb, TokenSets& out) {
-    std::size_t i = 0, j = 0;
-    while (i < ta.size() && j < tb.size()) {
-        if (ta[i] < tb[j]) {
-            out.a_only.push_back(ta[i]);
-            i = skip_run(ta, i);
-        } else if (tb[j] < ta[i]) {
-            out.b_only.push_back(tb[j]);
-            j = skip_run(tb, j);
-        } else {
-            out.both.push_back(ta[i]);
-            i = skip_run(ta, i);
-            j = skip_run(tb, j);
-        }
+template <typename CharT>
+bool operator<(const Token<CharT>& a, const Token<CharT>& b) {
+    if (a.key != b.key) return a.key < b.key;
+    const std::size_t n = std::min(a.size, b.size);
+    if constexpr (sizeof(CharT) == 1) {
+        const int r = n == 0 ? 0 : std::memcmp(a.data, b.data, n);
+        if (r != 0) return r < 0;
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            if (a.data[i] != b.data[i]) return a.data[i] < b.data[i];
     }
-    for (; i < ta.size(); i = skip_run(ta, i)) out.a_only.push_back(ta[i]);
-    for (; j < tb.size(); j = skip_run(tb, j)) out.b_only.push_back(tb[j]);
+    return a.size < b.size;
 }
 
-// The ratio 100 - d * 100 / len of this comparison (not the indel ratio's form).
-double set_ratio(std::uint64_t dist, std::uint64_t len) {
+template <typename CharT>
+bool operator==(const Token<CharT>& a, const Token<CharT>& b) {
+    return a.key == b.key && a.size == b.size &&
+           (a.size == 0 || std::memcmp(a.data, b.data, a.size * sizeof(CharT)) == 0);
+}
+
+template <typename CharT>
+using TokenList = std::pmr::vector<Token<CharT>>;
+
+// Working state of one call: sorted token lists of both texts and, on demand, the sets.
+template <typename CharT>
+class Work {
+public:
+    Work(Seq<CharT> a, Seq<CharT> b)
+        : arena_(stack_, sizeof(stack_)), ta(&arena_), tb(&arena_), both(&arena_), a_only(&arena_),
+          b_only(&arena_) {
+        sorted_tokens(a, ta);
+        sorted_tokens(b, tb);
+    }
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
+
+    // Intersection and the two differences, each side's repeats dropped, in order.
+    void make_sets() {
+        std::size_t i = 0, j = 0;
+        while (i < ta.size() && j < tb.size()) {
+            if (ta[i] < tb[j]) {
+                a_only.push_back(ta[i]);
+                i = skip_run(ta, i);
+            } else if (tb[j] < ta[i]) {
+                b_only.push_back(tb[j]);
+                j = skip_run(tb, j);
+            } else {
+                both.push_back(ta[i]);
+                i = skip_run(ta, i);
+                j = skip_run(tb, j);
+            }
+        }
+        for (; i < ta.size(); i = skip_run(ta, i)) a_only.push_back(ta[i]);
+        for (; j < tb.size(); j = skip_run(tb, j)) b_only.push_back(tb[j]);
+    }
+
+    // The tokens joined with one space, carved from the arena.
+    Seq<CharT> join(const TokenList<CharT>& list) {
+        if (list.empty()) return {};
+        const std::size_t n = joined_length(list);
+        auto* out = static_cast<CharT*>(arena_.allocate(n * sizeof(CharT), alignof(CharT)));
+        CharT* p = out;
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            if (k) *p++ = static_cast<CharT>(' ');
+            std::memcpy(p, list[k].data, list[k].size * sizeof(CharT));
+            p += list[k].size;
+        }
+        return {out, n};
+    }
+
+    static std::size_t joined_length(const TokenList<CharT>& list) {
+        if (list.empty()) return 0;
+        std::size_t n = list.size() - 1;
+        for (const auto& t : list) n += t.size;
+        return n;
+    }
+
+private:
+    void sorted_tokens(Seq<CharT> s, TokenList<CharT>& out) {
+        out.reserve(s.size / 2 + 1);
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < s.size; ++i) {
+            if (!is_white_space(static_cast<std::uint32_t>(s[i]))) continue;
+            if (i > start) out.push_back(make_token(s.data + start, i - start));
+            start = i + 1;
+        }
+        if (s.size > start) out.push_back(make_token(s.data + start, s.size - start));
+        std::sort(out.begin(), out.end());
+    }
+
+    static Token<CharT> make_token(const CharT* p, std::size_t n) { return {sort_key(p, n), p, n}; }
+
+    static std::size_t skip_run(const TokenList<CharT>& list, std::size_t k) {
+        const Token<CharT> tok = list[k];
+        while (k < list.size() && list[k] == tok) ++k;
+        return k;
+    }
+
+    // Enough for the lists and joined texts of two texts of a few hundred symbols.
+    alignas(std::max_align_t) std::byte stack_[6144];
+    std::pmr::monotonic_buffer_resource arena_;
+
+public:
+    TokenList<CharT> ta, tb;                 // sorted tokens, repeats kept
+    TokenList<CharT> both, a_only, b_only;  // the token sets
+};
+
+// The ratio 100 - d * 100 / len of the set comparison (not the indel ratio's form).
+double form_ratio(std::uint64_t dist, std::uint64_t len) {
     if (len == 0) return 100.0;
     return 100.0 - (static_cast<double>(dist) * 100.0) / static_cast<double>(len);
 }
@@ -105,157 +166,125 @@ double set_ratio(std::uint64_t dist, std::uint64_t len) {
 // Token set comparison: the words only in a against the words only in b, and the shared
 // words against "shared + space + only in a" and "shared + space + only in b"; result is
 // the larger of start and these three, each filtered by the cutoff.
-double compare_sets(const TokenSets& sets, double cutoff, double start) {
-    const std::string ab = joined(sets.a_only);
-    const std::string ba = joined(sets.b_only);
-    const std::uint64_t ab_len = count_code_points(ab.data(), ab.size());
-    const std::uint64_t ba_len = count_code_points(ba.data(), ba.size());
-    const std::uint64_t sect_len = joined_length(sets.both);
+template <typename CharT>
+double compare_sets(Work<CharT>& w, double cutoff, double start) {
+    const Seq<CharT> ab = w.join(w.a_only);
+    const Seq<CharT> ba = w.join(w.b_only);
+    const std::uint64_t ab_len = ab.size;
+    const std::uint64_t ba_len = ba.size;
+    const std::uint64_t sect_len = Work<CharT>::joined_length(w.both);
     const std::uint64_t sep = sect_len > 0 ? 1 : 0;
     const std::uint64_t sect_ab_len = sect_len + sep + ab_len;
     const std::uint64_t sect_ba_len = sect_len + sep + ba_len;
     const std::uint64_t total = sect_ab_len + sect_ba_len;
 
     double result = start;
-    const std::uint64_t dist = indel_distance(Text(ab), Text(ba));
+    const std::uint64_t dist = indel_distance(ab, ba);
     const std::uint64_t max_dist =
         saturating_to_u64(std::ceil((cutoff / -100.0 + 1.0) * static_cast<double>(total)));
-    if (dist <= max_dist) result = larger_of(result, apply_cutoff(set_ratio(dist, total), cutoff));
+    if (dist <= max_dist) result = larger_of(result, apply_cutoff(form_ratio(dist, total), cutoff));
 
     if (sect_len > 0) {
-        const double sect_ab = apply_cutoff(set_ratio(ab_len + 1, sect_len + sect_ab_len), cutoff);
-        const double sect_ba = apply_cutoff(set_ratio(ba_len + 1, sect_len + sect_ba_len), cutoff);
+        const double sect_ab = apply_cutoff(form_ratio(ab_len + 1, sect_len + sect_ab_len), cutoff);
+        const double sect_ba = apply_cutoff(form_ratio(ba_len + 1, sect_len + sect_ba_len), cutoff);
         result = larger_of(larger_of(result, sect_ab), sect_ba);
     }
     return result;
 }
 
-double indel_ratio_of_joined(const Tokens& ta, const Tokens& tb, double cutoff) {
-    const std::string ja = joined(ta);
-    const std::string jb = joined(tb);
-    return indel_ratio(Text(ja), Text(jb), cutoff);
+template <typename CharT>
+double sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
+    if (cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    return indel_ratio(w.join(w.ta), w.join(w.tb), cutoff);
 }
 
-double partial_of_joined(const Tokens& ta, const Tokens& tb, double cutoff) {
-    const std::string ja = joined(ta);
-    const std::string jb = joined(tb);
-    return partial_ratio(Text(ja), Text(jb), cutoff);
+template <typename CharT>
+double partial_sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
+    if (cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    return partial_ratio(w.join(w.ta), w.join(w.tb), cutoff);
+}
+
+template <typename CharT>
+double set_scorer(Seq<CharT> a, Seq<CharT> b, double cutoff) {
+    if (cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    if (w.ta.empty() || w.tb.empty()) return 0.0;
+    w.make_sets();
+    if (!w.both.empty() && (w.a_only.empty() || w.b_only.empty())) return 100.0;
+    return compare_sets(w, cutoff, 0.0);
+}
+
+template <typename CharT>
+double partial_set_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
+    if (cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    if (w.ta.empty() || w.tb.empty()) return 0.0;
+    w.make_sets();
+    if (!w.both.empty()) return 100.0;
+    return partial_ratio(w.join(w.a_only), w.join(w.b_only), cutoff);
 }
 
 }  // namespace
 
-std::size_t white_space_length(const std::uint8_t* p) {
-    switch (kLeadClass[p[0]]) {
-        case 1:
-            return 1;
-        case 2:
-            break;
-        default:
-            return 0;
-    }
-    const std::uint8_t c1 = p[1];
-    switch (p[0]) {
-        case 0xC2:  // U+0085, U+00A0
-            return c1 == 0x85 || c1 == 0xA0 ? 2 : 0;
-        case 0xE1:  // U+1680
-            return c1 == 0x9A && p[2] == 0x80 ? 3 : 0;
-        case 0xE2:
-            if (c1 == 0x80) {  // U+2000..U+200A, U+2028, U+2029, U+202F
-                const std::uint8_t c2 = p[2];
-                return (c2 >= 0x80 && c2 <= 0x8A) || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF ? 3 : 0;
-            }
-            return c1 == 0x81 && p[2] == 0x9F ? 3 : 0;  // U+205F
-        default:  // 0xE3: U+3000
-            return c1 == 0x80 && p[2] == 0x80 ? 3 : 0;
-    }
+template <typename CharT>
+double token_ratio(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
+    if (score_cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    w.make_sets();
+    if (!w.both.empty() && (w.a_only.empty() || w.b_only.empty())) return 100.0;
+    const double sort_score = indel_ratio(w.join(w.ta), w.join(w.tb), score_cutoff);
+    return compare_sets(w, score_cutoff, sort_score);
 }
 
-void tokenize(Text t, std::vector<std::string_view>& out) {
-    out.clear();
-    const std::uint8_t* s = t.bytes();
-    const std::size_t n = t.size;
-    std::size_t start = 0;  // start of the current token
-    std::size_t i = 0;
-    while (i < n) {
-        // Continuation bytes never look like a white-space lead byte, so stepping one
-        // byte at a time through a token is safe.
-        const std::size_t ws = kLeadClass[s[i]] == 0 ? 0 : white_space_length(s + i);
-        if (ws == 0) {
-            ++i;
-            continue;
-        }
-        if (i > start) out.emplace_back(t.data + start, i - start);
-        i += ws;
-        start = i;
-    }
-    if (n > start) out.emplace_back(t.data + start, n - start);
+template <typename CharT>
+double partial_token_ratio(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
+    if (score_cutoff > 100.0) return 0.0;
+    Work<CharT> w(a, b);
+    w.make_sets();
+    if (!w.both.empty()) return 100.0;
+    const double whole = partial_ratio(w.join(w.ta), w.join(w.tb), score_cutoff);
+    // Without repeated tokens the unique-word texts are the sorted texts themselves.
+    if (w.ta.size() == w.a_only.size() && w.tb.size() == w.b_only.size()) return whole;
+    const double unique =
+        partial_ratio(w.join(w.a_only), w.join(w.b_only), larger_of(score_cutoff, whole));
+    return larger_of(whole, unique);
 }
+
+template double token_ratio(Seq<std::uint8_t>, Seq<std::uint8_t>, double);
+template double token_ratio(Seq<std::uint32_t>, Seq<std::uint32_t>, double);
+template double partial_token_ratio(Seq<std::uint8_t>, Seq<std::uint8_t>, double);
+template double partial_token_ratio(Seq<std::uint32_t>, Seq<std::uint32_t>, double);
 
 double token_sort_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    return indel_ratio_of_joined(ta, tb, score_cutoff);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return sort_ratio(sa, sb, score_cutoff); });
 }
 
 double partial_token_sort_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    return partial_of_joined(ta, tb, score_cutoff);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_sort_ratio(sa, sb, score_cutoff); });
 }
 
 double token_set_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    if (ta.empty() || tb.empty()) return 0.0;
-    TokenSets sets;
-    token_sets(ta, tb, sets);
-    if (!sets.both.empty() && (sets.a_only.empty() || sets.b_only.empty())) return 100.0;
-    return compare_sets(sets, score_cutoff, 0.0);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return set_scorer(sa, sb, score_cutoff); });
 }
 
 double token_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    TokenSets sets;
-    token_sets(ta, tb, sets);
-    if (!sets.both.empty() && (sets.a_only.empty() || sets.b_only.empty())) return 100.0;
-    const double sort_score = indel_ratio_of_joined(ta, tb, score_cutoff);
-    return compare_sets(sets, score_cutoff, sort_score);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return token_ratio(sa, sb, score_cutoff); });
 }
 
 double partial_token_set_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    if (ta.empty() || tb.empty()) return 0.0;
-    TokenSets sets;
-    token_sets(ta, tb, sets);
-    if (!sets.both.empty()) return 100.0;
-    return partial_of_joined(sets.a_only, sets.b_only, score_cutoff);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_set_ratio(sa, sb, score_cutoff); });
 }
 
 double partial_token_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    Tokens ta, tb;
-    sorted_tokens(a, ta);
-    sorted_tokens(b, tb);
-    TokenSets sets;
-    token_sets(ta, tb, sets);
-    if (!sets.both.empty()) return 100.0;
-    const double whole = partial_of_joined(ta, tb, score_cutoff);
-    // Without repeated tokens the unique-word texts are the sorted texts themselves.
-    if (ta.size() == sets.a_only.size() && tb.size() == sets.b_only.size()) return whole;
-    const double unique = partial_of_joined(sets.a_only, sets.b_only, larger_of(score_cutoff, whole));
-    return larger_of(whole, unique);
+    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_token_ratio(sa, sb, score_cutoff); });
 }
 
 }  // namespace tarnvel::core

@@ -19,12 +19,10 @@ constexpr double kTokenScale = 0.95;
 constexpr double kPartialScale = 0.9;
 constexpr double kLongPartialScale = 0.6;
 
-}  // namespace
-
-double weighted_ratio(Text a, Text b, double score_cutoff) {
-    if (score_cutoff > 100.0) return 0.0;
-    const std::size_t len1 = count_code_points(a);
-    const std::size_t len2 = count_code_points(b);
+template <typename CharT>
+double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
+    const std::size_t len1 = a.size;
+    const std::size_t len2 = b.size;
     if (len1 == 0 || len2 == 0) return 0.0;
 
     const double len_ratio =
@@ -44,6 +42,14 @@ double weighted_ratio(Text a, Text b, double score_cutoff) {
     const double token_cutoff = larger_of(cutoff, end) / kTokenScale;
     const double q = partial_token_ratio(a, b, token_cutoff);
     return larger_of(end, (q * kTokenScale) * scale);
+}
+
+}  // namespace
+
+double weighted_ratio(Text a, Text b, double score_cutoff) {
+    if (score_cutoff > 100.0) return 0.0;
+    if (a.empty() || b.empty()) return 0.0;
+    return with_symbols(a, b, [&](auto sa, auto sb) { return weighted(sa, sb, score_cutoff); });
 }
 
 }  // namespace tarnvel::core
