@@ -28,9 +28,6 @@ namespace tarnvel::core {
 namespace {
 
 constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
-// Cache flag: distance computed in the level's batch but not yet visited (distances are
-// at most 2 * needle length, far below this bit).
-constexpr std::uint64_t kPending = std::uint64_t{1} << 63;
 
 struct Found {
     double score;
@@ -40,6 +37,15 @@ struct Found {
 
 inline std::uint64_t low_mask(std::size_t len) {
     return len >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
+}
+
+// Bit count without a library call (the baseline x86-64 target has no popcnt
+// instruction, and std::popcount then calls into libgcc).
+inline std::size_t bit_count(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
 }
 
 inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
@@ -125,7 +131,7 @@ public:
     std::size_t window_lcs(const CharT* s, std::size_t n) const {
         std::uint64_t v = ~std::uint64_t{0};
         for (std::size_t j = 0; j < n; ++j) v = lcs_step(v, masks_.get(s[j]));
-        return static_cast<std::size_t>(std::popcount(~v & mask_));
+        return bit_count(~v & mask_);
     }
 
     // out[k] = lcs of the window s[pos[k] .. pos[k] + n) for k < count. Four windows run
@@ -146,10 +152,10 @@ public:
                 v2 = lcs_step(v2, masks_.get(s2[j]));
                 v3 = lcs_step(v3, masks_.get(s3[j]));
             }
-            out[k] = static_cast<std::size_t>(std::popcount(~v0 & mask_));
-            out[k + 1] = static_cast<std::size_t>(std::popcount(~v1 & mask_));
-            out[k + 2] = static_cast<std::size_t>(std::popcount(~v2 & mask_));
-            out[k + 3] = static_cast<std::size_t>(std::popcount(~v3 & mask_));
+            out[k] = bit_count(~v0 & mask_);
+            out[k + 1] = bit_count(~v1 & mask_);
+            out[k + 2] = bit_count(~v2 & mask_);
+            out[k + 3] = bit_count(~v3 & mask_);
         }
         for (; k < count; ++k) out[k] = window_lcs(s + pos[k], n);
     }
@@ -161,7 +167,7 @@ public:
         for (std::size_t j = 0; j < n; ++j) {
             const std::uint64_t m = masks_.get(s[j]);
             v = lcs_step(v, m);
-            if (m != 0 && f(j + 1, static_cast<std::size_t>(std::popcount(~v & mask_)))) return true;
+            if (m != 0 && f(j + 1, bit_count(~v & mask_))) return true;
         }
         return false;
     }
@@ -175,7 +181,7 @@ public:
             std::uint64_t m = masks_.get(s[n - k]);
             if (m != 0) m = reverse_bits(m) >> shift;
             v = lcs_step(v, m);
-            out[k] = static_cast<std::size_t>(std::popcount(~v & mask_));
+            out[k] = bit_count(~v & mask_);
         }
     }
 
@@ -246,7 +252,7 @@ private:
             std::uint64_t zeros = ~v_[w];
             const std::size_t bits = needle_.size - w * 64;
             if (bits < 64) zeros &= (std::uint64_t{1} << bits) - 1;
-            lcs += static_cast<std::size_t>(std::popcount(zeros));
+            lcs += bit_count(zeros);
         }
         return lcs;
     }
@@ -261,32 +267,42 @@ private:
 // over a subdivision of the start positions. Windows whose starts differ by k differ in
 // distance by at most 2k, so a range is split only while a window inside it could still
 // beat the bound. Returns true (with *hit set) when a window matches exactly.
-template <typename CharT, typename Needle>
+// Dist is the cache's cell type: 32 bits whenever distances (at most 2 * len1) fit below
+// its top bit, which halves the cache's footprint; the values are the same.
+template <typename Dist, typename CharT, typename Needle>
 bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutoff, double& best_score,
                   std::size_t& best_start, Found* hit) {
+    constexpr Dist kUnset = static_cast<Dist>(~Dist{0});
+    // Set on a distance computed in the level's batch but not yet visited.
+    constexpr Dist kPending = static_cast<Dist>(Dist{1} << (8 * sizeof(Dist) - 1));
+
     const std::size_t len2 = s2.size;
+    const std::size_t count = len2 - len1;
     const std::uint64_t len_sum = 2 * std::uint64_t{len1};
     double factor = cutoff / -100.0 + 1.0 + 1e-5;
     factor = factor < 1.0 ? factor : 1.0;  // NaN takes the cap
     std::uint64_t bound = saturating_to_u64(std::ceil(factor * static_cast<double>(len_sum)));
 
-    // Short haystacks keep every buffer on the stack.
+    // Short haystacks keep every buffer on the stack; long ones use the ordinary heap
+    // (whose freed blocks the next call reuses).
     alignas(std::max_align_t) std::byte stack[4096];
     std::pmr::monotonic_buffer_resource arena(stack, sizeof(stack));
-    std::pmr::vector<std::uint64_t> cache(len2 - len1, kNotComputed, &arena);
+    std::pmr::memory_resource* mem = count <= 128 ? static_cast<std::pmr::memory_resource*>(&arena)
+                                                  : std::pmr::new_delete_resource();
+    std::pmr::vector<Dist> cache(count, kUnset, mem);
     std::uint64_t best_dist = kNotComputed;
     best_start = 0;
 
     using Range = std::pair<std::size_t, std::size_t>;
-    std::pmr::vector<Range> level(&arena);
-    std::pmr::vector<Range> next(&arena);
-    std::pmr::vector<std::size_t> batch(&arena);
-    std::pmr::vector<std::size_t> lcs(&arena);
-    level.reserve(16);
-    next.reserve(16);
-    batch.reserve(32);
-    lcs.reserve(32);
-    level.emplace_back(0, len2 - len1 - 1);
+    std::pmr::vector<Range> level(mem);
+    std::pmr::vector<Range> next(mem);
+    std::pmr::vector<std::size_t> batch(mem);
+    std::pmr::vector<std::size_t> lcs(mem);
+    level.reserve(64);
+    next.reserve(64);
+    batch.reserve(128);
+    lcs.reserve(128);
+    level.emplace_back(0, count - 1);
 
     // The windows a level visits are fixed when the level starts, and a distance does
     // not depend on the bound, so each level's new distances are computed up front as
@@ -294,7 +310,7 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     auto visit = [&](std::size_t pos) -> bool {
         if (!(cache[pos] & kPending)) return false;
         const std::uint64_t d = cache[pos] & ~kPending;
-        cache[pos] = d;
+        cache[pos] = static_cast<Dist>(d);
         if (d < bound) {
             if (d == 0) {
                 *hit = Found{100.0, pos, pos + len1};
@@ -309,16 +325,19 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     while (!level.empty()) {
         batch.clear();
         for (const auto& [lo, hi] : level) {
-            for (const std::size_t pos : {lo, hi}) {
-                if (cache[pos] != kNotComputed) continue;
-                cache[pos] = kPending;
-                batch.push_back(pos);
+            if (cache[lo] == kUnset) {
+                cache[lo] = kPending;
+                batch.push_back(lo);
+            }
+            if (cache[hi] == kUnset) {
+                cache[hi] = kPending;
+                batch.push_back(hi);
             }
         }
         lcs.resize(batch.size());
         needle.windows_lcs(s2.data, len1, batch.data(), batch.size(), lcs.data());
         for (std::size_t k = 0; k < batch.size(); ++k)
-            cache[batch[k]] = kPending | (len_sum - 2 * std::uint64_t{lcs[k]});
+            cache[batch[k]] = static_cast<Dist>(kPending | (len_sum - 2 * std::uint64_t{lcs[k]}));
 
         for (const auto& [lo, hi] : level) {
             if (visit(lo) || visit(hi)) return true;
@@ -360,7 +379,11 @@ Found partial_search(Needle& needle, Seq<CharT> s1, Seq<CharT> s2, double cutoff
 
     if (len1 < len2) {
         Found hit{};
-        if (full_windows(needle, len1, s2, cutoff, best_score, best_start, &hit)) return hit;
+        const bool perfect =
+            len1 < (std::size_t{1} << 30)
+                ? full_windows<std::uint32_t>(needle, len1, s2, cutoff, best_score, best_start, &hit)
+                : full_windows<std::uint64_t>(needle, len1, s2, cutoff, best_score, best_start, &hit);
+        if (perfect) return hit;
         best_end = best_start + len1;
     }
 
