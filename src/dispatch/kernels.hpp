@@ -12,22 +12,31 @@
 
 #include "dispatch/cpu.hpp"
 
+namespace tarnvel::core {
+struct LevPackedJob;  // core/levenshtein/levenshtein_packed.hpp
+}
+namespace tarnvel::core {
+struct Text;  // core/common/text.hpp
+}
+
 namespace tarnvel::dispatch {
 
 struct KernelTable {
     Target target = Target::portable;
 
-    // --- indel / LCS (fuzzy ratios) ---
-    // LCS lengths of many short byte texts (each at most 64 bytes, ASCII) against one
-    // byte text s: out[i] = lcs(texts[i], s). Texts are given as pointers and lengths.
-    void (*lcs_short_many)(const std::uint8_t* const* texts, const std::size_t* lens,
-                           std::size_t count, const std::uint8_t* s, std::size_t s_len,
-                           std::uint32_t* out) = nullptr;
+    // --- indel / LCS (fuzzy ratios; core/fuzz/extract*, simd/indel_avx2.cpp) ---
+    // out[i] = fuzz_ratio(query, choices[i]) for an ASCII query of query_len <= 64 bytes
+    // given as its one-word match table peq[256] (rows of bytes >= 0x80 zero); choices
+    // are any UTF-8 texts (core::Text).
+    void (*indel_ratio_word_many)(const std::uint64_t* peq, std::size_t query_len,
+                                  const core::Text* choices, std::size_t count,
+                                  double* out) = nullptr;
 
     // --- alignment (Needleman-Wunsch) ---
     // Exact global scores along anti-diagonals in 16-, 32- or 64-bit lanes; the caller has
     // proven that no value can leave the lane type. a: n symbols; rb: the m symbols of b
-    // reversed; work: 3 (n + 1) cells (linear) or 9 (n + 1) cells (affine). scores: match,
+    // reversed; both readable 64 bytes past their end; work: nw_linear_work_cells() or
+    // nw_affine_work_cells() cells (core/alignment/alignment_kernels.hpp). scores: match,
     // mismatch, gap (linear) or match, mismatch, open, extend, unreachable (affine).
     std::int16_t (*nw_linear_i16)(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                                   std::size_t m, const std::int16_t* scores,
@@ -59,6 +68,14 @@ struct KernelTable {
     void (*jaro_lanes[4])(const void* table, const std::uint16_t* qidx, std::size_t qlen,
                           const std::uint8_t* win, std::uint8_t* m_out,
                           std::uint8_t* t_out) = {};
+
+    // --- edit distances (core/levenshtein/levenshtein_packed.*, simd/levenshtein_avx*.cpp) ---
+    // Packed-lane Myers: many patterns of at most 8 << c symbols side by side in one vector
+    // (lanes of 8 << c bits), texts streamed through; lev_packed[c] runs one group of the
+    // job (see LevPackedJob). Null when the target has no vector form.
+    void (*lev_packed[4])(const core::LevPackedJob& job) = {};
+    std::size_t lev_vec_bytes = 0;  // vector width of lev_packed (lanes = bytes / (1 << c))
+    // --- end edit distances ---
 };
 
 const KernelTable& kernels();

@@ -1,10 +1,14 @@
 // AVX2 variants of the Levenshtein kernels: the 4-lane Myers group kernel (one pattern,
-// four texts, one 64-bit lane each). Only reached after cpu_has_avx2() said yes.
+// four texts, one 64-bit lane each; only reached after cpu_has_avx2() said yes), and the
+// packed-lane kernel in 8- to 64-bit lanes, registered for the avx2 target.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
+#include "dispatch/kernels.hpp"
 #include "simd/levenshtein_simd.hpp"
 
 #if defined(__x86_64__)
@@ -77,7 +81,69 @@ void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
     for (int l = 0; l < 4; ++l) out[l] = static_cast<std::uint32_t>(sc[l]);
 }
 
+namespace {
+
+// Vector operations for the packed-lane kernel (levenshtein_packed.hpp).
+struct Ops {
+    using Vec = __m256i;
+    static Vec load(const void* p) { return _mm256_load_si256(static_cast<const Vec*>(p)); }
+    static void store(void* p, Vec v) { _mm256_store_si256(static_cast<Vec*>(p), v); }
+    static Vec zero() { return _mm256_setzero_si256(); }
+    static Vec all_ones() { return _mm256_set1_epi32(-1); }
+    static Vec and_(Vec a, Vec b) { return _mm256_and_si256(a, b); }
+    static Vec or_(Vec a, Vec b) { return _mm256_or_si256(a, b); }
+    static Vec xor_(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
+    template <class Lane>
+    static Vec add(Vec a, Vec b) {
+        if constexpr (sizeof(Lane) == 1) return _mm256_add_epi8(a, b);
+        else if constexpr (sizeof(Lane) == 2) return _mm256_add_epi16(a, b);
+        else if constexpr (sizeof(Lane) == 4) return _mm256_add_epi32(a, b);
+        else return _mm256_add_epi64(a, b);
+    }
+    template <class Lane>
+    static Vec set1(Lane v) {
+        if constexpr (sizeof(Lane) == 1) return _mm256_set1_epi8(static_cast<char>(v));
+        else if constexpr (sizeof(Lane) == 2) return _mm256_set1_epi16(static_cast<short>(v));
+        else if constexpr (sizeof(Lane) == 4) return _mm256_set1_epi32(static_cast<int>(v));
+        else return _mm256_set1_epi64x(static_cast<long long>(v));
+    }
+};
+
+}  // namespace
+
+}  // namespace tarnvel::simd::avx2
+
+namespace tarnvel::core {
+#include "core/levenshtein/levenshtein_packed_kernel.inc"
+}  // namespace tarnvel::core
+
+namespace tarnvel::simd::avx2 {
+
+void lev_packed8(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint8_t>(job); }
+void lev_packed16(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint16_t>(job); }
+void lev_packed32(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint32_t>(job); }
+void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint64_t>(job); }
+
+
 }  // namespace tarnvel::simd::avx2
 
 #pragma GCC pop_options
+
+
+// Registration runs at load time on any processor, so it stays outside the target region.
+namespace tarnvel::simd::avx2 {
+namespace {
+
+void fill(dispatch::KernelTable& t) {
+    t.lev_packed[0] = &lev_packed8;
+    t.lev_packed[1] = &lev_packed16;
+    t.lev_packed[2] = &lev_packed32;
+    t.lev_packed[3] = &lev_packed64;
+    t.lev_vec_bytes = 32;
+}
+
+const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill);
+
+}  // namespace
+}  // namespace tarnvel::simd::avx2
 #endif

@@ -1,10 +1,15 @@
 // AVX-512F variants of the Levenshtein kernels: the 8-lane Myers group kernel (one
-// pattern, eight texts, one 64-bit lane each). Only reached after cpu_has_avx512f().
+// pattern, eight texts, one 64-bit lane each; only reached after cpu_has_avx512f()) and
+// the packed-lane kernel in 8- to 64-bit lanes (registered for the avx512 target, which
+// implies AVX-512BW).
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
+#include "dispatch/kernels.hpp"
 #include "simd/levenshtein_simd.hpp"
 
 #if defined(__x86_64__)
@@ -80,4 +85,76 @@ void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
 }  // namespace tarnvel::simd::avx512
 
 #pragma GCC pop_options
+
+// The packed-lane kernel needs byte and word lanes (AVX-512BW).
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx2,bmi2,popcnt")
+
+namespace tarnvel::simd::avx512 {
+
+namespace {
+
+// Vector operations for the packed-lane kernel (levenshtein_packed.hpp).
+struct Ops {
+    using Vec = __m512i;
+    static Vec load(const void* p) { return _mm512_load_si512(static_cast<const Vec*>(p)); }
+    static void store(void* p, Vec v) { _mm512_store_si512(static_cast<Vec*>(p), v); }
+    static Vec zero() { return _mm512_setzero_si512(); }
+    static Vec all_ones() { return _mm512_set1_epi32(-1); }
+    static Vec and_(Vec a, Vec b) { return _mm512_and_si512(a, b); }
+    static Vec or_(Vec a, Vec b) { return _mm512_or_si512(a, b); }
+    static Vec xor_(Vec a, Vec b) { return _mm512_xor_si512(a, b); }
+    template <class Lane>
+    static Vec add(Vec a, Vec b) {
+        if constexpr (sizeof(Lane) == 1) return _mm512_add_epi8(a, b);
+        else if constexpr (sizeof(Lane) == 2) return _mm512_add_epi16(a, b);
+        else if constexpr (sizeof(Lane) == 4) return _mm512_add_epi32(a, b);
+        else return _mm512_add_epi64(a, b);
+    }
+    template <class Lane>
+    static Vec set1(Lane v) {
+        if constexpr (sizeof(Lane) == 1) return _mm512_set1_epi8(static_cast<char>(v));
+        else if constexpr (sizeof(Lane) == 2) return _mm512_set1_epi16(static_cast<short>(v));
+        else if constexpr (sizeof(Lane) == 4) return _mm512_set1_epi32(static_cast<int>(v));
+        else return _mm512_set1_epi64(static_cast<long long>(v));
+    }
+};
+
+}  // namespace
+
+}  // namespace tarnvel::simd::avx512
+
+namespace tarnvel::core {
+#include "core/levenshtein/levenshtein_packed_kernel.inc"
+}  // namespace tarnvel::core
+
+namespace tarnvel::simd::avx512 {
+
+void lev_packed8(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint8_t>(job); }
+void lev_packed16(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint16_t>(job); }
+void lev_packed32(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint32_t>(job); }
+void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint64_t>(job); }
+
+
+}  // namespace tarnvel::simd::avx512
+
+#pragma GCC pop_options
+
+
+// Registration runs at load time on any processor, so it stays outside the target region.
+namespace tarnvel::simd::avx512 {
+namespace {
+
+void fill(dispatch::KernelTable& t) {
+    t.lev_packed[0] = &lev_packed8;
+    t.lev_packed[1] = &lev_packed16;
+    t.lev_packed[2] = &lev_packed32;
+    t.lev_packed[3] = &lev_packed64;
+    t.lev_vec_bytes = 64;
+}
+
+const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill);
+
+}  // namespace
+}  // namespace tarnvel::simd::avx512
 #endif

@@ -6,15 +6,24 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
 
 #if defined(__x86_64__)
 namespace tarnvel::simd::avx2 {
 void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
                 const std::size_t* lens, std::uint32_t* out);
+void lev_packed8(const core::LevPackedJob& job);
+void lev_packed16(const core::LevPackedJob& job);
+void lev_packed32(const core::LevPackedJob& job);
+void lev_packed64(const core::LevPackedJob& job);
 }  // namespace tarnvel::simd::avx2
 namespace tarnvel::simd::avx512 {
 void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
                 const std::size_t* lens, std::uint32_t* out);
+void lev_packed8(const core::LevPackedJob& job);
+void lev_packed16(const core::LevPackedJob& job);
+void lev_packed32(const core::LevPackedJob& job);
+void lev_packed64(const core::LevPackedJob& job);
 }  // namespace tarnvel::simd::avx512
 #endif

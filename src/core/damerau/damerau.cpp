@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/common/panic.hpp"
+#include "core/levenshtein/levenshtein_kernels.hpp"
 #include "engine/parallel.hpp"
 
 namespace tarnvel::core {
@@ -13,24 +14,37 @@ namespace {
 // Scratch rows reused across the pairs of one worker's range.
 struct DamerauScratch {
     std::vector<std::uint32_t> buf;
+    std::uint32_t small[5 * 65];  // short texts stay off the heap
+    std::uint32_t* rows(std::size_t cells) {
+        if (cells <= sizeof(small) / sizeof(small[0])) return small;
+        buf.resize(cells);
+        return buf.data();
+    }
 };
 
 // Lowrance-Wagner values, rows of b's length + 1. Row indices are 1-based as in the matrix
 // recurrence (row i holds the distances of a's first i symbols).
 template <typename CharT>
 std::uint32_t damerau_linear(Seq<CharT> a, Seq<CharT> b, DamerauScratch& s) {
+    if (a.empty()) return static_cast<std::uint32_t>(b.size);
+    if (b.empty()) return static_cast<std::uint32_t>(a.size);
+    if (seq_equal(a, b)) return 0;
+    // A common prefix or suffix never takes part in a cheaper edit script, so dropping it
+    // leaves the distance unchanged (checked against the full matrix in the tests).
+    trim_affix(a, b);
     const std::size_t n = a.size, m = b.size;
     if (n == 0) return static_cast<std::uint32_t>(m);
     if (m == 0) return static_cast<std::uint32_t>(n);
-    if (seq_equal(a, b)) return 0;
     const std::size_t w = m + 1;
-    s.buf.assign(5 * w, 0);
-    std::uint32_t* r2 = s.buf.data();   // row i-2
+    std::uint32_t* r2 = s.rows(5 * w);  // row i-2
     std::uint32_t* r1 = r2 + w;         // row i-1
     std::uint32_t* r0 = r1 + w;         // row i
     std::uint32_t* jump = r0 + w;       // per column j: row k-1 at column j-2, k the last row with a[k] == b[j]
     std::uint32_t* krow = jump + w;     // that k (0: none yet)
-    for (std::size_t j = 0; j <= m; ++j) r1[j] = static_cast<std::uint32_t>(j);
+    for (std::size_t j = 0; j <= m; ++j) {
+        r1[j] = static_cast<std::uint32_t>(j);
+        krow[j] = 0;
+    }
     for (std::size_t i = 1; i <= n; ++i) {
         const CharT ai = a[i - 1];
         const bool has_prev = i >= 2;

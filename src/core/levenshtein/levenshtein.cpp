@@ -21,16 +21,41 @@ std::uint32_t long_pair(Seq<CharT> a, Seq<CharT> b) {
     return myers_blocked(p, b, work);
 }
 
+// The one-word kernel with a match table built in O(|a| + |b|): only the entries that the
+// text reads are cleared, instead of all 256 (same masks, same steps as MyersPattern).
+std::uint32_t short_pattern(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    std::uint64_t peq[256];
+    for (std::size_t j = 0; j < b.size; ++j) peq[b[j]] = 0;
+    for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] = 0;
+    for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] |= std::uint64_t{1} << i;
+    const std::size_t m = a.size;
+    const std::uint64_t mask = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
+    const std::uint64_t last = std::uint64_t{1} << (m - 1);
+    std::uint64_t vp = mask, vn = 0;
+    std::uint32_t score = static_cast<std::uint32_t>(m);
+    for (std::size_t j = 0; j < b.size; ++j) {
+        const std::uint64_t eq = peq[b[j]];
+        const std::uint64_t xv = eq | vn;
+        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
+        std::uint64_t ph = vn | ~(xh | vp);
+        std::uint64_t mh = vp & xh;
+        score += (ph & last) != 0;
+        score -= (mh & last) != 0;
+        ph = (ph << 1) | 1;
+        mh <<= 1;
+        vp = (mh | ~(xv | ph)) & mask;
+        vn = (xv & ph) & mask;
+    }
+    return score;
+}
+
 }  // namespace
 
 std::uint32_t levenshtein_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
     if (a.empty()) return static_cast<std::uint32_t>(b.size);
     if (b.empty()) return static_cast<std::uint32_t>(a.size);
     if (a.size > b.size) std::swap(a, b);
-    if (a.size <= 64) {
-        const MyersPattern p(a.data, a.size);
-        return myers_distance(p, b.data, b.size);
-    }
+    if (a.size <= 64) return short_pattern(a, b);
     return long_pair(a, b);
 }
 
