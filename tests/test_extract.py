@@ -158,19 +158,44 @@ def test_extract_matches_sorted_reference(alphabet):
         assert tarnvel.fuzz_extract_one(query, choices, cutoff) == ref_extract_one(query, choices, cutoff)
 
 
-@pytest.mark.parametrize("n", [999, 1000, 1001, 3000])
+@pytest.mark.parametrize("n", [999, 1000, 1001, 3000, 20_000])
 def test_serial_and_parallel_paths_agree(n):
     # A small alphabet gives many equal scores, so order among ties is exercised too.
     rng = random.Random(SEED + n)
     choices = [rand_text(rng, "abc", 1, 6) for _ in range(n)]
-    for cutoff, limit in [(0.0, 5), (0.0, n), (60.0, 50), (101.0, 5)]:
+    # Large runs also exercise the per-run cut to the best `limit` entries.
+    for cutoff, limit in [(0.0, 5), (0.0, n), (60.0, 50), (101.0, 5), (0.0, 1), (40.0, 700)]:
         expected = ref_extract("abca", choices, cutoff, limit)
         assert tarnvel.fuzz_extract("abca", choices, cutoff, limit) == expected
 
 
 def test_parallel_path_unicode_and_long():
     rng = random.Random(SEED + 7)
-    choices = [rand_text(rng, "aé中b", 0, 90) for _ in range(1500)]
-    query = rand_text(rng, "aé中b", 70, 80)
-    assert tarnvel.fuzz_extract(query, choices, 40.0, 20) == ref_extract(query, choices, 40.0, 20)
-    assert tarnvel.fuzz_ratio_batch(query, choices[:300]) == [ref_ratio(query, c) for c in choices[:300]]
+    choices = [rand_text(rng, "aé中b", 0, 24) for _ in range(1100)] + \
+        [rand_text(rng, "aé中b", 60, 90) for _ in range(30)]
+    rng.shuffle(choices)
+    query = rand_text(rng, "aé中b", 65, 70)  # beyond one machine word
+    assert tarnvel.fuzz_extract(query, choices, 20.0, 20) == ref_extract(query, choices, 20.0, 20)
+    assert tarnvel.fuzz_ratio_batch(query, choices[:200]) == [ref_ratio(query, c) for c in choices[:200]]
+
+
+def test_every_simd_level_gives_the_same_results():
+    import hashlib
+    import subprocess
+    import sys
+    code = """
+import hashlib, random, tarnvel
+rng = random.Random(9)
+words = ["".join(rng.choice("abcdeé ") for _ in range(rng.randint(0, 70))) for _ in range(3000)]
+parts = [tarnvel.fuzz_ratio_batch(q, words) for q in ("", "abc", "abcdeabcde" * 7, "é abc")]
+parts += [tarnvel.fuzz_extract("abcd", words, 30.0, 25), tarnvel.fuzz_extract_one("ab cd", words)]
+print(hashlib.sha256(repr(parts).encode()).hexdigest())
+"""
+    digests = set()
+    for level in ("portable", "avx2", "avx512"):
+        env = dict(os.environ, TARNVEL_SIMD=level)
+        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                             text=True, timeout=120)
+        assert out.returncode == 0, out.stderr
+        digests.add(out.stdout.strip())
+    assert len(digests) == 1

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <bit>
 
+#include "core/fuzz/extract_kernels.hpp"
 #include "core/fuzz/ratio.hpp"
+#include "dispatch/kernels.hpp"
 #include "engine/parallel.hpp"
 
 namespace tarnvel::core {
@@ -92,7 +94,7 @@ std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& row
         std::uint64_t zeros = ~v[w];
         const std::size_t bits = len - w * 64;
         if (bits < 64) zeros &= (std::uint64_t{1} << bits) - 1;
-        lcs += static_cast<std::size_t>(std::popcount(zeros));
+        lcs += static_cast<std::size_t>(detail::swar_popcount(zeros));
     }
     return lcs;
 }
@@ -140,7 +142,7 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                 v = lcs_step(v, peq_[b]);
             }
             choice_len = size - cont;
-            return static_cast<std::size_t>(std::popcount(~v & len_mask_));
+            return static_cast<std::size_t>(detail::swar_popcount(~v & len_mask_));
         }
         case Mode::cp_word: {
             std::uint64_t v = ~std::uint64_t{0};
@@ -152,7 +154,7 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                 v = lcs_step(v, mask);
             }
             choice_len = m;
-            return static_cast<std::size_t>(std::popcount(~v & len_mask_));
+            return static_cast<std::size_t>(detail::swar_popcount(~v & len_mask_));
         }
         case Mode::ascii_block: {
             const BlockPattern& p = block_;
@@ -176,53 +178,22 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
 }
 
 double IndelQuery::score(Text choice) const {
+    if (mode_ == Mode::ascii_word) {
+        double r;
+        dispatch::kernels().indel_ratio_word_many(peq_, len_, &choice, 1, &r);
+        return r;
+    }
     std::size_t m = 0;
     const std::size_t lcs = lcs_of(choice, m);
     return score_from_lcs(len_, m, lcs);
 }
 
 void IndelQuery::score_many(const Text* choices, std::size_t count, double* out) const {
-    std::size_t i = 0;
     if (mode_ == Mode::ascii_word) {
-        // Four independent LCS chains per loop: one chain is bound by its add/or latency,
-        // four keep the ALUs busy. Each lane computes exactly what score() computes.
-        const std::uint64_t* peq = peq_;
-        for (; i + 4 <= count; i += 4) {
-            const std::uint8_t* s0 = choices[i].bytes();
-            const std::uint8_t* s1 = choices[i + 1].bytes();
-            const std::uint8_t* s2 = choices[i + 2].bytes();
-            const std::uint8_t* s3 = choices[i + 3].bytes();
-            const std::size_t l0 = choices[i].size, l1 = choices[i + 1].size;
-            const std::size_t l2 = choices[i + 2].size, l3 = choices[i + 3].size;
-            const std::size_t common = std::min(std::min(l0, l1), std::min(l2, l3));
-            std::uint64_t v0 = ~std::uint64_t{0}, v1 = v0, v2 = v0, v3 = v0;
-            std::size_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
-            for (std::size_t j = 0; j < common; ++j) {
-                const std::uint8_t b0 = s0[j], b1 = s1[j], b2 = s2[j], b3 = s3[j];
-                c0 += is_continuation(b0);
-                c1 += is_continuation(b1);
-                c2 += is_continuation(b2);
-                c3 += is_continuation(b3);
-                v0 = lcs_step(v0, peq[b0]);
-                v1 = lcs_step(v1, peq[b1]);
-                v2 = lcs_step(v2, peq[b2]);
-                v3 = lcs_step(v3, peq[b3]);
-            }
-            auto finish = [&](const std::uint8_t* s, std::size_t l, std::uint64_t v, std::size_t c) {
-                for (std::size_t j = common; j < l; ++j) {
-                    c += is_continuation(s[j]);
-                    v = lcs_step(v, peq[s[j]]);
-                }
-                return score_from_lcs(len_, l - c,
-                                      static_cast<std::size_t>(std::popcount(~v & len_mask_)));
-            };
-            out[i] = finish(s0, l0, v0, c0);
-            out[i + 1] = finish(s1, l1, v1, c1);
-            out[i + 2] = finish(s2, l2, v2, c2);
-            out[i + 3] = finish(s3, l3, v3, c3);
-        }
+        dispatch::kernels().indel_ratio_word_many(peq_, len_, choices, count, out);
+        return;
     }
-    for (; i < count; ++i) out[i] = score(choices[i]);
+    for (std::size_t i = 0; i < count; ++i) out[i] = score(choices[i]);
 }
 
 double IndelQuery::score_bound(std::size_t choice_len) const {
@@ -244,22 +215,41 @@ std::vector<double> ratio_batch(Text query, std::span<const Text> choices) {
 
 namespace {
 
-// Scores choices [b, e) and appends the kept ones in index order.
+// Best first; equal scores by increasing index. A strict total order, so the selection and
+// the sort agree with a stable sort of the index-ordered list.
+struct Better {
+    bool operator()(const ExtractMatch& x, const ExtractMatch& y) const {
+        return x.score > y.score || (x.score == y.score && x.index < y.index);
+    }
+};
+
+// Scores choices [b, e) and appends the kept ones in index order. Once a run holds far
+// more than `limit` entries it keeps only its best `limit`: the best `limit` of the whole
+// kept list are always among the best `limit` of each run, so the result is unchanged,
+// and afterwards a later choice (higher index) must beat the run's limit-th best score.
 void score_and_keep(const IndelQuery& q, std::span<const Text> choices, std::size_t b,
-                    std::size_t e, double cutoff, std::vector<ExtractMatch>& kept) {
+                    std::size_t e, double cutoff, std::uint64_t limit,
+                    std::vector<ExtractMatch>& kept) {
+    constexpr std::size_t kSlack = 1024;
+    const bool prune = limit <= (std::size_t{1} << 20);
+    double floor_score = -1.0;  // scores must exceed this once the run was cut
+    bool cut = false;
     double scores[kBlock];
     for (std::size_t lo = b; lo < e; lo += kBlock) {
         const std::size_t cnt = std::min(kBlock, e - lo);
         q.score_many(choices.data() + lo, cnt, scores);
-        for (std::size_t k = 0; k < cnt; ++k)
-            if (scores[k] >= cutoff) kept.push_back(ExtractMatch{scores[k], lo + k});
+        for (std::size_t k = 0; k < cnt; ++k) {
+            const double s = scores[k];
+            if (s >= cutoff && (!cut || s > floor_score)) kept.push_back(ExtractMatch{s, lo + k});
+        }
+        if (prune && kept.size() >= 2 * limit + kSlack) {
+            const auto last = kept.begin() + static_cast<std::ptrdiff_t>(limit - 1);
+            std::nth_element(kept.begin(), last, kept.end(), Better{});
+            kept.erase(last + 1, kept.end());
+            floor_score = last->score;
+            cut = true;
+        }
     }
-}
-
-// Best first; equal scores by increasing index (a strict total order, so the selection
-// and the sort agree with a stable sort of the index-ordered list).
-bool better(const ExtractMatch& x, const ExtractMatch& y) {
-    return x.score > y.score || (x.score == y.score && x.index < y.index);
 }
 
 }  // namespace
@@ -271,19 +261,19 @@ std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, dou
     if (choices.empty() || limit == 0 || !(score_cutoff <= 100.0)) return kept;
     const IndelQuery q(query);
     if (choices.size() <= kExtractSerialMax) {
-        score_and_keep(q, choices, 0, choices.size(), score_cutoff, kept);
+        score_and_keep(q, choices, 0, choices.size(), score_cutoff, limit, kept);
     } else {
         kept = engine::parallel_filter_collect_ranges<ExtractMatch>(
             choices.size(), [&](std::size_t b, std::size_t e, std::vector<ExtractMatch>& out) {
-                score_and_keep(q, choices, b, e, score_cutoff, out);
+                score_and_keep(q, choices, b, e, score_cutoff, limit, out);
             });
     }
     if (limit < kept.size()) {
         const auto cut = kept.begin() + static_cast<std::ptrdiff_t>(limit);
-        std::nth_element(kept.begin(), cut, kept.end(), better);
+        std::nth_element(kept.begin(), cut, kept.end(), Better{});
         kept.erase(cut, kept.end());
     }
-    std::sort(kept.begin(), kept.end(), better);
+    std::sort(kept.begin(), kept.end(), Better{});
     return kept;
 }
 
@@ -307,4 +297,18 @@ std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choice
     return best;
 }
 
+namespace {
+
+void indel_ratio_word_many_portable(const std::uint64_t* peq, std::size_t query_len,
+                                    const Text* choices, std::size_t count, double* out) {
+    detail::indel_ratio_word_many_impl<false>(peq, query_len, choices, count, out);
+}
+
+void fill_indel_portable(dispatch::KernelTable& t) {
+    t.indel_ratio_word_many = &indel_ratio_word_many_portable;
+}
+
+const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_indel_portable);
+
+}  // namespace
 }  // namespace tarnvel::core

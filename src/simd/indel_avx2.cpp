@@ -1,0 +1,37 @@
+// AVX2-level build of the extraction hot loop (core/fuzz/extract_kernels.hpp): the same
+// scalar code with hardware popcnt and the wider instruction set available to the
+// compiler. Returns exactly what the portable build returns.
+#if defined(__x86_64__)
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/common/text.hpp"
+#include "core/fuzz/extract_kernels.hpp"
+#include "dispatch/kernels.hpp"
+
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi2,popcnt")
+
+namespace tarnvel::simd::avx2 {
+
+void indel_ratio_word_many(const std::uint64_t* peq, std::size_t query_len,
+                           const core::Text* choices, std::size_t count, double* out) {
+    core::detail::indel_ratio_word_many_impl<true>(peq, query_len, choices, count, out);
+}
+
+}  // namespace tarnvel::simd::avx2
+
+#pragma GCC pop_options
+
+namespace tarnvel::simd::avx2 {
+namespace {
+
+void fill_indel(dispatch::KernelTable& t) { t.indel_ratio_word_many = &indel_ratio_word_many; }
+
+const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill_indel);
+
+}  // namespace
+}  // namespace tarnvel::simd::avx2
+
+#endif  // __x86_64__
