@@ -145,6 +145,9 @@ struct QueryMap {
     }
 };
 
+using LanesFn = void (*)(const void*, const std::uint16_t*, std::size_t, const std::uint8_t*,
+                         std::uint8_t*, std::uint8_t*);
+
 struct Cand {
     Text text;
     bool ascii;
@@ -152,31 +155,45 @@ struct Cand {
     std::uint32_t pos;  // where the value goes
 };
 
-// Runs the lane kernel over groups of one lane class; writes out[c.pos].
-template <typename Lane>
+// Runs the lane kernel over groups of one lane class; writes out[c.pos]. Symbols the
+// query lacks go to a scratch entry (index q.entries) that no query position reads, so
+// the ASCII loop has no branch.
+template <typename Lane, std::size_t VB>
 void run_class(const QueryMap& q, std::span<const Cand> cands, double p, double* out,
-               void (*kernel)(const void*, const std::uint16_t*, std::size_t,
-                              const std::uint8_t*, std::uint8_t*, std::uint8_t*),
-               std::size_t vec_bytes) {
-    const std::size_t lanes = vec_bytes / sizeof(Lane);
-    alignas(64) Lane table[kMaxLaneText * 64 / sizeof(Lane)];
-    std::uint8_t win[64], m[64], t[64], pref[64];
-    const std::size_t table_bytes = q.entries * vec_bytes;
-    for (std::size_t g = 0; g < cands.size(); g += lanes) {
-        const std::size_t cnt = std::min(lanes, cands.size() - g);
+               LanesFn kernel) {
+    constexpr std::size_t kLanes = VB / sizeof(Lane);
+    alignas(64) Lane table[(kMaxLaneText + 1) * kLanes];
+    std::uint8_t win[kLanes], m[kLanes], t[kLanes], pref[kLanes];
+    std::uint8_t full[128];  // ASCII byte -> entry, scratch when absent
+    for (std::size_t c = 0; c < 128; ++c)
+        full[c] = q.ascii[c] == kNoEntry ? static_cast<std::uint8_t>(q.entries) : q.ascii[c];
+    const std::size_t table_bytes = (q.entries + 1) * VB;
+    std::uint32_t cps[kMaxLaneText];
+    for (std::size_t g = 0; g < cands.size(); g += kLanes) {
+        const std::size_t cnt = std::min(kLanes, cands.size() - g);
         std::memset(table, 0, table_bytes);
         for (std::size_t l = 0; l < cnt; ++l) {
             const Cand& c = cands[g + l];
+            const std::size_t lim = std::min({kMaxWinklerPrefix, q.len, std::size_t{c.len}});
             std::size_t pl = 0;
-            for_each_symbol(c.text, c.ascii, [&](std::size_t k, std::uint32_t s) {
-                const std::uint8_t e = q.lookup(s);
-                if (e != kNoEntry) table[e * lanes + l] |= static_cast<Lane>(Lane{1} << k);
-                if (k == pl && k < kMaxWinklerPrefix && k < q.len && s == q.head[k]) ++pl;
-            });
+            if (c.ascii) {
+                const std::uint8_t* s = c.text.bytes();
+                for (std::size_t k = 0; k < c.len; ++k)
+                    table[full[s[k]] * kLanes + l] |= static_cast<Lane>(Lane{1} << k);
+                while (pl < lim && s[pl] == q.head[pl]) ++pl;
+            } else {
+                for_each_symbol(c.text, false, [&](std::size_t k, std::uint32_t sym) { cps[k] = sym; });
+                for (std::size_t k = 0; k < c.len; ++k) {
+                    const std::uint8_t e = q.lookup(cps[k]);
+                    const std::size_t idx = e == kNoEntry ? q.entries : e;
+                    table[idx * kLanes + l] |= static_cast<Lane>(Lane{1} << k);
+                }
+                while (pl < lim && cps[pl] == q.head[pl]) ++pl;
+            }
             win[l] = static_cast<std::uint8_t>(jaro_window(q.len, c.len));
             pref[l] = static_cast<std::uint8_t>(pl);
         }
-        for (std::size_t l = cnt; l < lanes; ++l) win[l] = 0;
+        for (std::size_t l = cnt; l < kLanes; ++l) win[l] = 0;
         kernel(table, q.qidx, q.len, win, m, t);
         for (std::size_t l = 0; l < cnt; ++l) {
             const Cand& c = cands[g + l];
@@ -215,14 +232,24 @@ void classify(std::span<const Text> cands, std::size_t begin, std::size_t end,
     }
 }
 
+template <std::size_t VB>
+void run_classified_vb(const QueryMap& q, Text query, std::span<const Text> cands,
+                       const Classified& cl, double p, double* out,
+                       const dispatch::KernelTable& k) {
+    if (!cl.by_class[0].empty()) run_class<std::uint8_t, VB>(q, cl.by_class[0], p, out, k.jaro_lanes[0]);
+    if (!cl.by_class[1].empty()) run_class<std::uint16_t, VB>(q, cl.by_class[1], p, out, k.jaro_lanes[1]);
+    if (!cl.by_class[2].empty()) run_class<std::uint32_t, VB>(q, cl.by_class[2], p, out, k.jaro_lanes[2]);
+    if (!cl.by_class[3].empty()) run_class<std::uint64_t, VB>(q, cl.by_class[3], p, out, k.jaro_lanes[3]);
+    for (std::uint32_t i : cl.others) out[i] = jaro_winkler(query, cands[i], p);
+}
+
 void run_classified(const QueryMap& q, Text query, std::span<const Text> cands,
                     const Classified& cl, double p, double* out, const dispatch::KernelTable& k) {
-    const std::size_t vb = k.jaro_vec_bytes;
-    if (!cl.by_class[0].empty()) run_class<std::uint8_t>(q, cl.by_class[0], p, out, k.jaro_lanes[0], vb);
-    if (!cl.by_class[1].empty()) run_class<std::uint16_t>(q, cl.by_class[1], p, out, k.jaro_lanes[1], vb);
-    if (!cl.by_class[2].empty()) run_class<std::uint32_t>(q, cl.by_class[2], p, out, k.jaro_lanes[2], vb);
-    if (!cl.by_class[3].empty()) run_class<std::uint64_t>(q, cl.by_class[3], p, out, k.jaro_lanes[3], vb);
-    for (std::uint32_t i : cl.others) out[i] = jaro_winkler(query, cands[i], p);
+    switch (k.jaro_vec_bytes) {
+        case 64: run_classified_vb<64>(q, query, cands, cl, p, out, k); break;
+        case 32: run_classified_vb<32>(q, query, cands, cl, p, out, k); break;
+        default: run_classified_vb<8>(q, query, cands, cl, p, out, k); break;
+    }
 }
 
 }  // namespace
@@ -251,28 +278,232 @@ std::vector<double> jaro_winkler_many(Text query, std::span<const Text> candidat
     return out;
 }
 
+namespace {
+
+// Cross-products pack the rows (list_a) into lanes instead: Jaro is symmetric bit for bit
+// (per symbol, the greedy matching of a into b and of b into a is the same two-pointer
+// merge of the two position lists, so both texts end with the same matched positions;
+// the transposition count depends only on those, and M/|a| + M/|b| is one commutative
+// addition). A group table keyed by symbol (128 ASCII entries, then the group's other
+// symbols, then one zero entry) is built once and every column is streamed through it.
+
+// The first four symbols of a text, two per word, for the Winkler prefix of a pair.
+struct Head {
+    std::uint64_t w0, w1;
+};
+
+Head make_head(const std::uint32_t* s, std::size_t n, std::uint32_t pad) {
+    std::uint32_t h[4] = {pad, pad, pad, pad};
+    for (std::size_t i = 0; i < n && i < 4; ++i) h[i] = s[i];
+    return {h[0] | (std::uint64_t{h[1]} << 32), h[2] | (std::uint64_t{h[3]} << 32)};
+}
+
+// Common prefix (up to 4) of two heads whose pads differ, so it stops at the shorter text.
+inline std::size_t head_prefix(Head a, Head b) {
+    const std::uint64_t x0 = a.w0 ^ b.w0;
+    if (x0) return static_cast<std::size_t>(std::countr_zero(x0)) / 32;
+    const std::uint64_t x1 = a.w1 ^ b.w1;
+    if (x1) return 2 + static_cast<std::size_t>(std::countr_zero(x1)) / 32;
+    return 4;
+}
+
+// A list decoded once: code points (flat), and per text its offset, length and head.
+struct Decoded {
+    std::vector<std::uint32_t> sym;
+    std::vector<std::size_t> off;
+    std::vector<std::uint32_t> len;  // code points
+    std::vector<std::uint8_t> ascii;
+    std::vector<Head> head;
+
+    void assign(std::span<const Text> list, std::uint32_t pad) {
+        const std::size_t n = list.size();
+        off.resize(n + 1);
+        len.resize(n);
+        ascii.resize(n);
+        head.resize(n);
+        std::size_t total = 0;
+        for (const Text& t : list) total += t.size;
+        sym.resize(total);
+        std::size_t o = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            off[i] = o;
+            const bool asc = is_ascii(list[i]);
+            ascii[i] = asc;
+            std::uint32_t* dst = sym.data() + o;
+            std::size_t k = 0;
+            for_each_symbol(list[i], asc, [&](std::size_t, std::uint32_t c) { dst[k++] = c; });
+            len[i] = static_cast<std::uint32_t>(k);
+            head[i] = make_head(dst, k, pad);
+            o += k;
+        }
+        off[n] = o;
+    }
+    const std::uint32_t* data(std::size_t i) const { return sym.data() + off[i]; }
+};
+
+// Symbols >= 128 of one row group, mapped to table entries 128, 129, ...
+struct BigMap {
+    static constexpr std::size_t kSlots = 512;
+    std::uint32_t key[kSlots];
+    std::uint16_t entry[kSlots];
+    std::size_t count = 0;
+    void clear() {
+        std::fill(std::begin(key), std::end(key), 0u);
+        count = 0;
+    }
+    static std::size_t slot(std::uint32_t c) { return (c * 0x9E3779B1u) >> 23; }  // 9 bits
+    // Entry of c, or `none` when absent. Code point 0 is ASCII, so 0 marks a free slot.
+    std::uint16_t find(std::uint32_t c, std::uint16_t none) const {
+        for (std::size_t h = slot(c);; h = (h + 1) % kSlots) {
+            if (key[h] == c) return entry[h];
+            if (key[h] == 0) return none;
+        }
+    }
+    bool insert(std::uint32_t c, std::uint16_t e) {  // false when full
+        for (std::size_t h = slot(c);; h = (h + 1) % kSlots) {
+            if (key[h] == c) return true;
+            if (key[h] == 0) {
+                if (count + 1 >= kSlots / 2) return false;
+                key[h] = c;
+                entry[h] = e;
+                ++count;
+                return true;
+            }
+        }
+    }
+};
+
+template <typename Lane, std::size_t VB>
+void matrix_group(const Decoded& rows, const std::uint32_t* members, std::size_t cnt,
+                  const Decoded& cols, std::span<const Text> list_a, std::span<const Text> list_b,
+                  double p, LanesFn kernel, std::vector<std::vector<double>>& out) {
+    constexpr std::size_t kLanes = VB / sizeof(Lane);
+    BigMap big;
+    big.clear();
+    std::size_t entries = 128;
+    for (std::size_t l = 0; l < cnt; ++l) {
+        const std::uint32_t* s = rows.data(members[l]);
+        for (std::size_t k = 0; k < rows.len[members[l]]; ++k)
+            if (s[k] >= 128 && big.find(s[k], 0xFFFF) == 0xFFFF) {
+                if (!big.insert(s[k], static_cast<std::uint16_t>(entries))) {
+                    // Too many distinct symbols for one table: score these rows one by one.
+                    for (std::size_t r = 0; r < cnt; ++r)
+                        for (std::size_t j = 0; j < list_b.size(); ++j)
+                            out[members[r]][j] = jaro_winkler(list_a[members[r]], list_b[j], p);
+                    return;
+                }
+                ++entries;
+            }
+    }
+    const std::uint16_t zero_entry = static_cast<std::uint16_t>(entries++);
+    std::vector<Lane> table(entries * kLanes, 0);
+    for (std::size_t l = 0; l < cnt; ++l) {
+        const std::uint32_t* s = rows.data(members[l]);
+        for (std::size_t k = 0; k < rows.len[members[l]]; ++k) {
+            const std::size_t e = s[k] < 128 ? s[k] : big.find(s[k], zero_entry);
+            table[e * kLanes + l] |= static_cast<Lane>(Lane{1} << k);
+        }
+    }
+    std::uint8_t win[kLanes], m[kLanes], t[kLanes];
+    std::uint16_t qidx[kMaxLaneText];
+    double* dst[kLanes];
+    std::size_t la[kLanes];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        la[l] = l < cnt ? rows.len[members[l]] : 0;
+        dst[l] = l < cnt ? out[members[l]].data() : nullptr;
+    }
+    for (std::size_t j = 0; j < list_b.size(); ++j) {
+        const std::size_t lb = cols.len[j];
+        if (lb == 0 || lb > kMaxLaneText) {
+            for (std::size_t l = 0; l < cnt; ++l)
+                dst[l][j] = jaro_winkler(list_a[members[l]], list_b[j], p);
+            continue;
+        }
+        const std::uint32_t* s = cols.data(j);
+        if (cols.ascii[j]) {
+            for (std::size_t k = 0; k < lb; ++k) qidx[k] = static_cast<std::uint16_t>(s[k]);
+        } else {
+            for (std::size_t k = 0; k < lb; ++k)
+                qidx[k] = s[k] < 128 ? static_cast<std::uint16_t>(s[k]) : big.find(s[k], zero_entry);
+        }
+        for (std::size_t l = 0; l < kLanes; ++l)
+            win[l] = static_cast<std::uint8_t>(jaro_window(la[l], lb));
+        kernel(table.data(), qidx, lb, win, m, t);
+        const Head hb = cols.head[j];
+        for (std::size_t l = 0; l < cnt; ++l) {
+            const double jv = jaro_finish_small(m[l], t[l], la[l], lb);
+            dst[l][j] = jv < kWinklerThreshold
+                            ? jv
+                            : winkler_boost(jv, head_prefix(rows.head[members[l]], hb), p);
+        }
+    }
+}
+
+template <std::size_t VB>
+void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text> list_a,
+                  std::span<const Text> list_b, double p, const dispatch::KernelTable& k,
+                  std::vector<std::vector<double>>& out) {
+    // Rows by lane class; each group of rows is one unit of parallel work.
+    std::vector<std::uint32_t> by_class[4], scalar_rows;
+    for (std::size_t i = 0; i < list_a.size(); ++i) {
+        const std::size_t n = rows.len[i];
+        const int c = (n == 0 || n > kMaxLaneText) ? -1 : lane_class(n, k);
+        (c < 0 ? scalar_rows : by_class[c]).push_back(static_cast<std::uint32_t>(i));
+    }
+    struct Unit {
+        int cls;  // -1: one scalar row
+        std::size_t begin, count;
+    };
+    std::vector<Unit> units;
+    for (int c = 0; c < 4; ++c) {
+        const std::size_t lanes = VB / (std::size_t{1} << c);
+        for (std::size_t g = 0; g < by_class[c].size(); g += lanes)
+            units.push_back({c, g, std::min(lanes, by_class[c].size() - g)});
+    }
+    for (std::size_t i = 0; i < scalar_rows.size(); ++i) units.push_back({-1, i, 1});
+    engine::parallel_for(units.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t u = b; u < e; ++u) {
+            const Unit& un = units[u];
+            if (un.cls < 0) {
+                const std::size_t r = scalar_rows[un.begin];
+                for (std::size_t j = 0; j < list_b.size(); ++j)
+                    out[r][j] = jaro_winkler(list_a[r], list_b[j], p);
+                continue;
+            }
+            const std::uint32_t* members = by_class[un.cls].data() + un.begin;
+            const LanesFn fn = k.jaro_lanes[un.cls];
+            switch (un.cls) {
+                case 0: matrix_group<std::uint8_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
+                case 1: matrix_group<std::uint16_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
+                case 2: matrix_group<std::uint32_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
+                default: matrix_group<std::uint64_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
+            }
+        }
+    });
+}
+
+}  // namespace
+
 std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
                                                      std::span<const Text> list_b, double p) {
     std::vector<std::vector<double>> rows;
     if (list_a.empty() || list_b.empty()) return rows;
     p = clamp_prefix_scale(p);
     rows.resize(list_a.size());
-    const dispatch::KernelTable& k = dispatch::kernels();
-    Classified cl;  // the columns, classified once and shared read-only by the rows
-    classify(list_b, 0, list_b.size(), k, cl);
     engine::parallel_for(list_a.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) {
-            std::vector<double> row(list_b.size());
-            QueryMap q;
-            if (q.assign(list_a[i])) {
-                run_classified(q, list_a[i], list_b, cl, p, row.data(), k);
-            } else {
-                for (std::size_t j = 0; j < list_b.size(); ++j)
-                    row[j] = jaro_winkler(list_a[i], list_b[j], p);
-            }
-            rows[i] = std::move(row);
-        }
+        for (std::size_t i = b; i < e; ++i) rows[i].resize(list_b.size());
     });
+    Decoded da, db;
+    // Pads beyond the end differ between the two sides, so a prefix never runs past the
+    // shorter text.
+    da.assign(list_a, 0xFFFFFFFFu);
+    db.assign(list_b, 0xFFFFFFFEu);
+    const dispatch::KernelTable& k = dispatch::kernels();
+    switch (k.jaro_vec_bytes) {
+        case 64: matrix_lanes<64>(da, db, list_a, list_b, p, k, rows); break;
+        case 32: matrix_lanes<32>(da, db, list_a, list_b, p, k, rows); break;
+        default: matrix_lanes<8>(da, db, list_a, list_b, p, k, rows); break;
+    }
     return rows;
 }
 
