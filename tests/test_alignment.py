@@ -226,6 +226,26 @@ class TestAgainstReference:
             b = random_text(rng, 120, "acgt", min_len=60)
             assert tarnvel.needleman_wunsch_affine(a, b, *scores) == affine_ref(a, b, *scores)
 
+    @pytest.mark.parametrize("lane_max", [2**15 - 1, 2**31 - 1, 2**63 - 1])
+    def test_scores_at_the_lane_limits(self, rng, lane_max):
+        # Texts of 100 and 120 symbols: the bound on any path score is about
+        # per-gap-character score x 220, so these land just inside and just outside the
+        # 16-, 32- and 64-bit kernels.
+        a = random_text(rng, 100, "acgt", min_len=100)
+        b = random_text(rng, 120, "acgt", min_len=120)
+        for per_gap in (lane_max // 220 - 1, lane_max // 220, lane_max // 220 + 1,
+                        lane_max // 218):
+            gap = -per_gap
+            for ma, mi in ((1, -1), (per_gap, -per_gap), (2 * per_gap, -3), (-3, 2 * per_gap)):
+                ma, mi = sat(ma), sat(mi)
+                assert tarnvel.needleman_wunsch_score(a, b, ma, mi, gap) == linear_ref(a, b, ma, mi, gap)
+                assert tarnvel.needleman_wunsch_score(a, b, ma, mi, -gap) == linear_ref(a, b, ma, mi, -gap)
+            ext = -(per_gap // 3)
+            opn = -(per_gap - per_gap // 3)
+            for o, e in ((opn, ext), (-opn, ext), (opn, -ext), (ext, opn), (0, -per_gap)):
+                want = affine_ref(a, b, 1, -1, o, e)
+                assert tarnvel.needleman_wunsch_affine(a, b, 1, -1, o, e) == want, (o, e)
+
     def test_code_points_beyond_bmp(self):
         # Symbols above U+FFFF cannot use 16-bit symbol lanes.
         a, b = "😀a😁b" * 5, "😀b😁a" * 4

@@ -2,24 +2,24 @@
 // the saturating row loops, and the batches.
 //
 // Why the exact kernels are safe: every value the recurrence computes (each sum before a
-// maximum, and each boundary product) is the score of one path through the table, plus,
-// in the affine case, possibly the unreachable value NW_NEG. A path to any cell has at
-// most min(n, m) pair steps and at most n + m gap characters (each of which, in the
-// affine case, may also open a run), so
-//   linear:  |value| <= max(|match|, |mismatch|) min(n, m) + |gap| (n + m)           = B
-//   affine:  |value| <= max(|match|, |mismatch|) min(n, m) + (|open| + |extend|)(n + m) = B
-// for path scores. When B is small enough for a lane type, no saturating addition of the
-// definition ever clamps, so plain arithmetic in that lane type gives the same values.
-// Affine in 16/32-bit lanes replaces NW_NEG (which does not fit) by -Lmax/2: with
-// 4B < Lmax, any value built on it stays below -B in both representations, so it loses
-// every maximum it takes part in, exactly as NW_NEG does when B < 2^60; and no maximum
-// consists of such values only (the pair state M always has a real predecessor).
-// 64-bit lanes keep NW_NEG itself; values then lie within 2^61 + B, so B <= 2^62 suffices.
+// maximum, each partial sum x + open, and each boundary product) is the score of part of
+// one path through the table, or, in the affine case, NW_NEG plus such a score. A path
+// with d pair steps has n + m - 2d gap characters at most, each of which may (affine)
+// also open a run, so with g = |gap| (linear) or |open| + |extend| (affine)
+//   |path score| <= B = max over d in [0, min(n, m)] of
+//                       max(|match|, |mismatch|) d + g (n + m - 2d).
+// When B fits a lane type, no saturating addition of the definition ever clamps, and
+// plain arithmetic in that lane type gives the same values.
+// Affine in 16/32-bit lanes replaces NW_NEG (which does not fit) by neg = -(B + |extend|
+// + 1); see affine_lanes(). 64-bit lanes keep NW_NEG itself: values then lie within
+// 2^61 + B, so B <= 2^62 suffices. Anything else runs the saturating row loop.
 // See also: alignment_kernels.hpp, alignment_scalar.hpp.
 #include "core/alignment/alignment.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/alignment/alignment_kernels.hpp"
@@ -45,33 +45,46 @@ constexpr u128 kI16Max = 32767;
 constexpr u128 kI32Max = 2147483647;
 constexpr u128 kI64Max = 9223372036854775807ull;
 
+// The largest magnitude of a path score: d pair steps and n + m - 2d gap characters,
+// the worst over d = 0 .. min(n, m), which is at one of the two ends. `per_gap` is |gap|
+// (linear) or |open| + |extend| (affine: a gap character may also open a run).
+u128 path_bound(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
+                u128 per_gap) {
+    const u128 pairs = n < m ? n : m;
+    const u128 all_gaps = per_gap * (static_cast<u128>(n) + m);
+    const u128 most_pairs = larger(magnitude(match), magnitude(mismatch)) * pairs +
+                            per_gap * (static_cast<u128>(n) + m - 2 * pairs);
+    return larger(all_gaps, most_pairs);
+}
+
 Lanes linear_lanes(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
                    std::int64_t gap) {
-    const u128 bound = larger(magnitude(match), magnitude(mismatch)) * (n < m ? n : m) +
-                       magnitude(gap) * (static_cast<u128>(n) + m);
+    const u128 bound = path_bound(n, m, match, mismatch, magnitude(gap));
     if (bound <= kI16Max) return Lanes::i16;
     if (bound <= kI32Max) return Lanes::i32;
     if (bound <= kI64Max) return Lanes::i64;
     return Lanes::none;
 }
 
-Lanes affine_lanes(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
-                   std::int64_t open, std::int64_t extend) {
-    const u128 bound = larger(magnitude(match), magnitude(mismatch)) * (n < m ? n : m) +
-                       (magnitude(open) + magnitude(extend)) * (static_cast<u128>(n) + m);
-    if (4 * bound < kI16Max) return Lanes::i16;
-    if (4 * bound < kI32Max) return Lanes::i32;
-    if (bound <= (static_cast<u128>(1) << 62)) return Lanes::i64;
-    return Lanes::none;
-}
+struct AffineLanes {
+    Lanes lanes;
+    std::int64_t neg;  // stands for NW_NEG in the lanes
+};
 
-// Symbols of a, then those of b reversed, widened to the lane width.
-template <class U, class CharA, class CharB>
-std::vector<U> lane_symbols(Seq<CharA> a, Seq<CharB> b) {
-    std::vector<U> v(a.size + b.size);
-    for (std::size_t i = 0; i < a.size; ++i) v[i] = static_cast<U>(a[i]);
-    for (std::size_t k = 0; k < b.size; ++k) v[a.size + k] = static_cast<U>(b[b.size - 1 - k]);
-    return v;
+// In 16/32-bit lanes the only values built on the unreachable value are neg + extend
+// (X on row 0, Y on column 0, extended once; every other maximum has a real candidate).
+// neg = -(B + |extend| + 1) keeps them below every real value (>= -B) and inside the lane.
+AffineLanes affine_lanes(std::size_t n, std::size_t m, std::int64_t match,
+                         std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
+    const u128 bound = path_bound(n, m, match, mismatch, magnitude(open) + magnitude(extend));
+    const u128 low = bound + 2 * magnitude(extend) + 1;  // magnitude of neg - |extend|
+    const auto neg = [&] {
+        return -static_cast<std::int64_t>(bound + magnitude(extend) + 1);
+    };
+    if (low <= kI16Max) return {Lanes::i16, neg()};
+    if (low <= kI32Max) return {Lanes::i32, neg()};
+    if (bound <= (static_cast<u128>(1) << 62)) return {Lanes::i64, NW_NEG};
+    return {Lanes::none, NW_NEG};
 }
 
 template <class CharT>
@@ -85,12 +98,33 @@ bool fits_u16(Seq<CharT> s) {
     }
 }
 
+std::size_t round_up64(std::size_t bytes) { return (bytes + 63) & ~std::size_t{63}; }
+
+// Lays out the symbols (a, padding, b reversed, padding) and the kernel's work cells in
+// one block, on the stack when small, and runs the kernel.
 template <class T, class U, class CharA, class CharB, class Kernel>
-std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, std::size_t cells,
+std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, bool affine,
                        Kernel kernel) {
-    const std::vector<U> syms = lane_symbols<U>(a, b);
-    std::vector<T> work(cells);
-    return kernel(syms.data(), a.size, syms.data() + a.size, b.size, scores, work.data());
+    const std::size_t pad = detail::lane_pad<T>();
+    const std::size_t nsym = a.size + b.size + 2 * pad;
+    const std::size_t ncell = affine ? detail::nw_affine_work_cells<T>(a.size, b.size)
+                                     : detail::nw_linear_work_cells<T>(a.size, b.size);
+    const std::size_t sym_bytes = round_up64(nsym * sizeof(U));
+    const std::size_t bytes = sym_bytes + ncell * sizeof(T);
+    alignas(64) std::byte local[16384];
+    std::unique_ptr<std::byte[]> heap;
+    std::byte* mem = local;
+    if (bytes > sizeof local) {
+        heap.reset(new std::byte[bytes]);
+        mem = heap.get();
+    }
+    std::memset(mem, 0, bytes);
+    U* syms = reinterpret_cast<U*>(mem);
+    T* work = reinterpret_cast<T*>(mem + sym_bytes);
+    for (std::size_t i = 0; i < a.size; ++i) syms[i] = static_cast<U>(a[i]);
+    U* rb = syms + a.size + pad;
+    for (std::size_t k = 0; k < b.size; ++k) rb[k] = static_cast<U>(b[b.size - 1 - k]);
+    return kernel(syms, a.size, rb, b.size, scores, work);
 }
 
 // Both texts non-empty and not equal.
@@ -99,7 +133,6 @@ std::int64_t linear_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
                             std::int64_t mismatch, std::int64_t gap) {
     const std::size_t n = a.size, m = b.size;
     const auto& k = dispatch::kernels();
-    const std::size_t cells = detail::nw_linear_work_cells(n);
     Lanes lanes = linear_lanes(n, m, match, mismatch, gap);
     if (lanes == Lanes::i16 && !(fits_u16(a) && fits_u16(b))) lanes = Lanes::i32;
     switch (lanes) {
@@ -107,17 +140,17 @@ std::int64_t linear_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
             const std::int16_t s[3] = {static_cast<std::int16_t>(match),
                                        static_cast<std::int16_t>(mismatch),
                                        static_cast<std::int16_t>(gap)};
-            return run_exact<std::int16_t, std::uint16_t>(a, b, s, cells, k.nw_linear_i16);
+            return run_exact<std::int16_t, std::uint16_t>(a, b, s, false, k.nw_linear_i16);
         }
         case Lanes::i32: {
             const std::int32_t s[3] = {static_cast<std::int32_t>(match),
                                        static_cast<std::int32_t>(mismatch),
                                        static_cast<std::int32_t>(gap)};
-            return run_exact<std::int32_t, std::uint32_t>(a, b, s, cells, k.nw_linear_i32);
+            return run_exact<std::int32_t, std::uint32_t>(a, b, s, false, k.nw_linear_i32);
         }
         case Lanes::i64: {
             const std::int64_t s[3] = {match, mismatch, gap};
-            return run_exact<std::int64_t, std::uint64_t>(a, b, s, cells, k.nw_linear_i64);
+            return run_exact<std::int64_t, std::uint64_t>(a, b, s, false, k.nw_linear_i64);
         }
         case Lanes::none: break;
     }
@@ -129,27 +162,27 @@ std::int64_t affine_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
                             std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
     const std::size_t n = a.size, m = b.size;
     const auto& k = dispatch::kernels();
-    const std::size_t cells = detail::nw_affine_work_cells(n);
-    Lanes lanes = affine_lanes(n, m, match, mismatch, open, extend);
+    const AffineLanes choice = affine_lanes(n, m, match, mismatch, open, extend);
+    Lanes lanes = choice.lanes;
     if (lanes == Lanes::i16 && !(fits_u16(a) && fits_u16(b))) lanes = Lanes::i32;
     switch (lanes) {
         case Lanes::i16: {
             const std::int16_t s[5] = {
                 static_cast<std::int16_t>(match), static_cast<std::int16_t>(mismatch),
                 static_cast<std::int16_t>(open), static_cast<std::int16_t>(extend),
-                static_cast<std::int16_t>(-static_cast<std::int64_t>(kI16Max / 2))};
-            return run_exact<std::int16_t, std::uint16_t>(a, b, s, cells, k.nw_affine_i16);
+                static_cast<std::int16_t>(choice.neg)};
+            return run_exact<std::int16_t, std::uint16_t>(a, b, s, true, k.nw_affine_i16);
         }
         case Lanes::i32: {
             const std::int32_t s[5] = {
                 static_cast<std::int32_t>(match), static_cast<std::int32_t>(mismatch),
                 static_cast<std::int32_t>(open), static_cast<std::int32_t>(extend),
-                static_cast<std::int32_t>(-static_cast<std::int64_t>(kI32Max / 2))};
-            return run_exact<std::int32_t, std::uint32_t>(a, b, s, cells, k.nw_affine_i32);
+                static_cast<std::int32_t>(choice.neg)};
+            return run_exact<std::int32_t, std::uint32_t>(a, b, s, true, k.nw_affine_i32);
         }
         case Lanes::i64: {
             const std::int64_t s[5] = {match, mismatch, open, extend, NW_NEG};
-            return run_exact<std::int64_t, std::uint64_t>(a, b, s, cells, k.nw_affine_i64);
+            return run_exact<std::int64_t, std::uint64_t>(a, b, s, true, k.nw_affine_i64);
         }
         case Lanes::none: break;
     }
