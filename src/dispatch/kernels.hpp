@@ -32,15 +32,6 @@ struct KernelTable {
                                   const core::Text* choices, std::size_t count,
                                   double* out) = nullptr;
 
-    // --- partial ratio (core/fuzz/partial.cpp, simd/partial_avx2.cpp, simd/partial_avx512.cpp) ---
-    // LCS of a needle of 1..64 symbols against many windows of one haystack: masks[i] is
-    // the needle's match mask of haystack symbol i; out[k] = LCS of the needle and the
-    // len1 symbols starting at pos[k].
-    void (*partial_windows_lcs)(const std::uint64_t* masks, std::size_t len1,
-                                const std::size_t* pos, std::size_t count,
-                                std::uint32_t* out) = nullptr;
-    // --- end partial ratio ---
-
     // --- alignment (Needleman-Wunsch) ---
     // Exact global scores along anti-diagonals in 16-, 32- or 64-bit lanes; the caller has
     // proven that no value can leave the lane type. a: n symbols; rb: the m symbols of b
