@@ -10,7 +10,10 @@ from __future__ import annotations
 import random
 
 import tarnvel
-from harness import Table, load_lines, main_header, optional_import, random_text, timeit_median
+import statistics
+import time
+
+from harness import Table, load_lines, main_header, optional_import, random_text
 
 SCORERS = [
     ("fuzz_partial_ratio", "partial_ratio"),
@@ -32,6 +35,21 @@ def pairs_loop(fn, pairs):
     return run
 
 
+def paired_median(ours, theirs, repeat=9, number=1):
+    """Median seconds per round of each, rounds alternating between the two so that a
+    change in machine load hits both sides alike."""
+    ours()
+    theirs()
+    t_ours, t_theirs = [], []
+    for _ in range(repeat):
+        for fn, times in ((ours, t_ours), (theirs, t_theirs)):
+            t0 = time.perf_counter()
+            for _ in range(number):
+                fn()
+            times.append((time.perf_counter() - t0) / number)
+    return statistics.median(t_ours), statistics.median(t_theirs)
+
+
 def main() -> None:
     main_header("Partial, token and weighted ratios")
     rf = optional_import("rapidfuzz")
@@ -46,8 +64,8 @@ def main() -> None:
     n = len(name_pairs)
     for ours_name, rf_name in SCORERS:
         ours, theirs = getattr(tarnvel, ours_name), getattr(fuzz, rf_name)
-        t_ours = timeit_median(pairs_loop(ours, name_pairs), repeat=7) / n
-        t_rf = timeit_median(pairs_loop(theirs, name_pairs), repeat=7) / n
+        t_ours, t_rf = paired_median(pairs_loop(ours, name_pairs), pairs_loop(theirs, name_pairs))
+        t_ours, t_rf = t_ours / n, t_rf / n
         table.add(f"{ours_name}, name pairs (per call)", t_ours, "rapidfuzz", t_rf)
 
     alphabet = "abcdefghijklmnopqrstuvwxyz     "
@@ -58,8 +76,9 @@ def main() -> None:
         reps = 5 if length == 1000 else 1
         for ours_name, rf_name in SCORERS:
             ours, theirs = getattr(tarnvel, ours_name), getattr(fuzz, rf_name)
-            t_ours = timeit_median(pairs_loop(ours, pairs), repeat=7, number=reps) / len(pairs)
-            t_rf = timeit_median(pairs_loop(theirs, pairs), repeat=7, number=reps) / len(pairs)
+            t_ours, t_rf = paired_median(pairs_loop(ours, pairs), pairs_loop(theirs, pairs),
+                                         number=reps)
+            t_ours, t_rf = t_ours / len(pairs), t_rf / len(pairs)
             table.add(f"{ours_name}, 20-char needle in {length:,} chars", t_ours, "rapidfuzz", t_rf)
     table.print()
 
