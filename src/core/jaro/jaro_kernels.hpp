@@ -31,19 +31,22 @@ template <typename CharA, typename CharB, typename RowFn>
 double jaro_word(Seq<CharA> a, Seq<CharB> b, RowFn&& row) {
     const std::size_t la = a.size, lb = b.size;
     const std::size_t w = jaro_window(la, lb);
+    // The window slides one position per step: hi gains bit i+w, lc (bits below i-w)
+    // gains bit i-w-1 once i > w.
+    const std::uint64_t len_mask = low_bits(lb);
+    std::uint64_t hi = low_bits(std::min<std::size_t>(w + 1, 64)) & len_mask, lc = 0;
     std::uint64_t F = 0, A = 0;
     std::uint32_t m = 0;
-    for (std::size_t i = 0; i < la; ++i) {
-        const std::size_t lo = i - std::min(i, w);
-        if (lo >= lb) break;  // later windows start even further right
-        const std::size_t hi = std::min(lb - 1, i + w);
-        const std::uint64_t R = (~std::uint64_t{0} << lo) & low_bits(hi + 1);
-        const std::uint64_t N = row(a[i]) & R & ~F;
+    const std::size_t steps = std::min(la, lb + w);  // later windows lie past the end of b
+    for (std::size_t i = 0; i < steps; ++i) {
+        if (i > w) lc = (lc << 1) | 1;
+        const std::uint64_t N = row(a[i]) & hi & ~(F | lc);
         if (N) {
             F |= N & (0 - N);
             A |= std::uint64_t{1} << i;
             ++m;
         }
+        hi = ((hi << 1) | 1) & len_mask;
     }
     if (m == 0) return 0.0;
     std::uint32_t t = 0;
