@@ -196,13 +196,6 @@ void IndelQuery::score_many(const Text* choices, std::size_t count, double* out)
     for (std::size_t i = 0; i < count; ++i) out[i] = score(choices[i]);
 }
 
-double IndelQuery::score_bound(std::size_t choice_len) const {
-    const std::uint64_t total = std::uint64_t{len_} + choice_len;
-    if (total == 0) return 100.0;
-    const std::uint64_t diff = len_ > choice_len ? len_ - choice_len : choice_len - len_;
-    return ratio_from_distance(diff, total);
-}
-
 std::vector<double> ratio_batch(Text query, std::span<const Text> choices) {
     std::vector<double> out(choices.size());
     if (choices.empty()) return out;
@@ -280,18 +273,22 @@ std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, dou
 std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choices,
                                         double score_cutoff) {
     std::optional<ExtractMatch> best;
-    if (choices.empty()) return best;
+    if (choices.empty() || !(score_cutoff <= 100.0)) return best;
     const IndelQuery q(query);
-    for (std::size_t i = 0; i < choices.size(); ++i) {
-        const Text c = choices[i];
-        // Skip choices whose length alone keeps them below the cutoff or from beating
-        // the best so far; the bound uses the score's own arithmetic, so this is exact.
-        const double bound = q.score_bound(count_code_points(c));
-        if (!(bound >= score_cutoff) || (best && !(bound > best->score))) continue;
-        const double s = q.score(c);
-        if (s >= score_cutoff && (!best || s > best->score)) {
-            best = ExtractMatch{s, i};
-            if (s == 100.0) break;
+    // Scores are computed a small block ahead (the interleaved kernel needs several
+    // choices at once) and then taken strictly in index order, so the first kept 100.0
+    // still ends the scan and no later choice can affect the result.
+    constexpr std::size_t kOneBlock = 64;
+    double scores[kOneBlock];
+    for (std::size_t lo = 0; lo < choices.size(); lo += kOneBlock) {
+        const std::size_t cnt = std::min(kOneBlock, choices.size() - lo);
+        q.score_many(choices.data() + lo, cnt, scores);
+        for (std::size_t k = 0; k < cnt; ++k) {
+            const double s = scores[k];
+            if (s >= score_cutoff && (!best || s > best->score)) {
+                best = ExtractMatch{s, lo + k};
+                if (s == 100.0) return best;
+            }
         }
     }
     return best;

@@ -38,9 +38,6 @@ public:
     double score(Text choice) const;
     // out[i] = score(choices[i]) for i < count.
     void score_many(const Text* choices, std::size_t count, double* out) const;
-    // The largest score a choice of `choice_len` code points could reach, or a value
-    // no greater than that (length difference bound); exact arithmetic of the ratio.
-    double score_bound(std::size_t choice_len) const;
 
     std::size_t length() const { return len_; }  // code points
 
@@ -63,8 +60,8 @@ std::vector<double> ratio_batch(Text query, std::span<const Text> choices);
 std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, double score_cutoff,
                                   std::uint64_t limit);
 
-// fuzz_extract_one: the first choice with the highest kept score (serial; stops at the
-// first kept 100.0).
+// fuzz_extract_one: the first choice with the highest kept score (on the calling thread;
+// stops at the first kept 100.0).
 std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choices,
                                         double score_cutoff);
 
