@@ -66,15 +66,20 @@ void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
             static_cast<long long>(peq[t1[j]]), static_cast<long long>(peq[t0[j]]));
         step4(s, eq, all, maskv, lastv, sh);
     }
+    // Phase 2: a lane whose text has ended reads a byte >= 0x80 (match mask 0) and its
+    // score stops moving.
+    static const std::uint8_t pad = 0x80;
+    const __m256i lenv = _mm256_set_epi64x(
+        static_cast<long long>(lens[3]), static_cast<long long>(lens[2]),
+        static_cast<long long>(lens[1]), static_cast<long long>(lens[0]));
     for (; j < longest; ++j) {
-        long long e[4], lv[4];
-        for (int l = 0; l < 4; ++l) {
-            const bool live = j < lens[l];
-            e[l] = live ? static_cast<long long>(peq[texts[l][j]]) : 0;
-            lv[l] = live ? -1 : 0;
-        }
-        step4(s, _mm256_set_epi64x(e[3], e[2], e[1], e[0]),
-              _mm256_set_epi64x(lv[3], lv[2], lv[1], lv[0]), maskv, lastv, sh);
+        const std::uint8_t* c[4];
+        for (int l = 0; l < 4; ++l) c[l] = j < lens[l] ? texts[l] + j : &pad;
+        const __m256i eq = _mm256_set_epi64x(
+            static_cast<long long>(peq[*c[3]]), static_cast<long long>(peq[*c[2]]),
+            static_cast<long long>(peq[*c[1]]), static_cast<long long>(peq[*c[0]]));
+        const __m256i live = _mm256_cmpgt_epi64(lenv, _mm256_set1_epi64x(static_cast<long long>(j)));
+        step4(s, eq, live, maskv, lastv, sh);
     }
     alignas(32) std::uint64_t sc[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(sc), s.score);

@@ -67,15 +67,25 @@ void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
             static_cast<long long>(peq[texts[1][j]]), static_cast<long long>(peq[texts[0][j]]));
         step8(s, eq, 0xFF, maskv, lastv, sh);
     }
+    // Phase 2: a lane whose text has ended reads a byte >= 0x80 (match mask 0) and its
+    // score stops moving.
+    static const std::uint8_t pad = 0x80;
+    const __m512i lenv = _mm512_set_epi64(
+        static_cast<long long>(lens[7]), static_cast<long long>(lens[6]),
+        static_cast<long long>(lens[5]), static_cast<long long>(lens[4]),
+        static_cast<long long>(lens[3]), static_cast<long long>(lens[2]),
+        static_cast<long long>(lens[1]), static_cast<long long>(lens[0]));
     for (; j < longest; ++j) {
-        alignas(64) std::uint64_t e[8];
-        unsigned live = 0;
-        for (int l = 0; l < 8; ++l) {
-            const bool on = j < lens[l];
-            e[l] = on ? peq[texts[l][j]] : 0;
-            live |= static_cast<unsigned>(on) << l;
-        }
-        step8(s, _mm512_load_si512(e), static_cast<__mmask8>(live), maskv, lastv, sh);
+        const std::uint8_t* c[8];
+        for (int l = 0; l < 8; ++l) c[l] = j < lens[l] ? texts[l] + j : &pad;
+        const __m512i eq = _mm512_set_epi64(
+            static_cast<long long>(peq[*c[7]]), static_cast<long long>(peq[*c[6]]),
+            static_cast<long long>(peq[*c[5]]), static_cast<long long>(peq[*c[4]]),
+            static_cast<long long>(peq[*c[3]]), static_cast<long long>(peq[*c[2]]),
+            static_cast<long long>(peq[*c[1]]), static_cast<long long>(peq[*c[0]]));
+        const __mmask8 live =
+            _mm512_cmpgt_epu64_mask(lenv, _mm512_set1_epi64(static_cast<long long>(j)));
+        step8(s, eq, live, maskv, lastv, sh);
     }
     alignas(64) std::uint64_t sc[8];
     _mm512_store_si512(sc, s.score);

@@ -18,6 +18,17 @@ std::uint32_t long_pair(Seq<CharT> a, Seq<CharT> b) {
     if (a.size == 0) return static_cast<std::uint32_t>(b.size);
     const BlockPattern p(a);
     std::vector<std::uint64_t> work;
+    if (p.words() > 2) {
+        // A narrow band first; if the distance is larger, that run's (over)estimate r is
+        // still an upper bound, so a band of r is certain to give the exact value.
+        const std::size_t d = b.size - a.size;
+        std::size_t k = d + 256;
+        for (int round = 0; round < 2 && k < a.size / 2; ++round) {
+            const std::uint64_t r = myers_banded(p, b, k, work);
+            if (r <= k) return static_cast<std::uint32_t>(r);
+            k = static_cast<std::size_t>(r);
+        }
+    }
     return myers_blocked(p, b, work);
 }
 

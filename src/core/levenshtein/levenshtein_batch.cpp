@@ -99,27 +99,65 @@ void row_against(PreparedQuery& q, std::span<const Text> b, const std::vector<st
 
 }  // namespace
 
+namespace {
+
+// One chunk of a batch with a one-word query pattern: the ASCII candidates go through
+// myers_multi k at a time, ordered by length so that the texts of a group end together
+// (the order decides only which lanes run together, never a value); the others take the
+// prepared-query path.
+void batch_chunk(const PreparedQuery& q, const Text* cands, const std::uint8_t* flags,
+                 std::size_t count, std::size_t k, std::uint32_t* out, Scratch& s) {
+    constexpr std::size_t kBuckets = 66;  // lengths 0..64, then everything longer
+    std::size_t start[kBuckets + 1] = {};
+    for (std::size_t i = 0; i < count; ++i)
+        if (flags[i]) ++start[std::min(cands[i].size, kBuckets - 1) + 1];
+    for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+    const std::size_t ascii_count = start[kBuckets];
+    std::vector<std::uint32_t> order(ascii_count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (flags[i]) order[start[std::min(cands[i].size, kBuckets - 1)]++] = static_cast<std::uint32_t>(i);
+        else out[i] = distance_to(q, cands[i], false, s);
+    }
+    const std::uint8_t* ptr[8];
+    std::size_t len[8];
+    std::uint32_t res[8];
+    std::size_t g = 0;
+    for (; k > 1 && g + k <= ascii_count; g += k) {
+        for (std::size_t l = 0; l < k; ++l) {
+            ptr[l] = cands[order[g + l]].bytes();
+            len[l] = cands[order[g + l]].size;
+        }
+        myers_multi(*q.word, ptr, len, k, res);
+        for (std::size_t l = 0; l < k; ++l) out[order[g + l]] = res[l];
+    }
+    for (; g < ascii_count; ++g) {
+        const Text c = cands[order[g]];
+        out[order[g]] = myers_distance(*q.word, c.bytes(), c.size);
+    }
+}
+
+}  // namespace
+
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
     const std::size_t n = candidates.size();
     if (n == 0) return;
     bool all_ascii = false;
     const auto flags = ascii_flags(candidates, all_ascii);
     PreparedQuery q(query);
-    if (q.word && all_ascii) {
-        const std::size_t k = static_cast<std::size_t>(dispatch::simd_lanes());
-        engine::parallel_chunks(std::span<std::uint32_t>(out, n), engine::kChunkSize,
-                                [&](std::size_t chunk, std::span<std::uint32_t> slice) {
-                                    const std::size_t lo = chunk * engine::kChunkSize;
-                                    myers_grouped(*q.word, candidates.data() + lo, slice.size(), k,
-                                                  slice.data());
-                                });
-        return;
-    }
-    q.prepare_codepoints();
-    engine::parallel_for(n, [&](std::size_t lo, std::size_t hi) {
-        Scratch s;
-        for (std::size_t i = lo; i < hi; ++i) out[i] = distance_to(q, candidates[i], flags[i], s);
-    });
+    if (!all_ascii || !q.word) q.prepare_codepoints();
+    const std::size_t k = static_cast<std::size_t>(dispatch::simd_lanes());
+    engine::parallel_chunks(std::span<std::uint32_t>(out, n), engine::kChunkSize,
+                            [&](std::size_t chunk, std::span<std::uint32_t> slice) {
+                                const std::size_t lo = chunk * engine::kChunkSize;
+                                Scratch s;
+                                if (q.word) {
+                                    batch_chunk(q, candidates.data() + lo, flags.data() + lo,
+                                                slice.size(), k, slice.data(), s);
+                                    return;
+                                }
+                                for (std::size_t i = 0; i < slice.size(); ++i)
+                                    slice[i] = distance_to(q, candidates[lo + i], flags[lo + i], s);
+                            });
 }
 
 std::vector<std::uint32_t> levenshtein_batch(Text query, std::span<const Text> candidates) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -18,9 +19,38 @@
 
 namespace tarnvel::core {
 
-// Distance between the pattern of p (length >= 1) and text t. `work` is scratch space.
+namespace detail {
+
+// One block of one column (Myers' block step): updates the block's vertical deltas,
+// passes the horizontal delta at its bottom on through hp/hn, and returns the block's
+// Ph/Mh before the shift (their bit at the block's last row moves that row's score).
+struct BlockStep {
+    std::uint64_t ph, mh;
+};
+inline BlockStep advance_block(std::uint64_t eq, std::uint64_t& pv, std::uint64_t& mv,
+                               std::uint64_t& hp, std::uint64_t& hn) {
+    const std::uint64_t xv = eq | mv;
+    eq |= hn;
+    const std::uint64_t xh = (((eq & pv) + pv) ^ pv) | eq;
+    const std::uint64_t ph = mv | ~(xh | pv);
+    const std::uint64_t mh = pv & xh;
+    const std::uint64_t phs = (ph << 1) | hp;
+    const std::uint64_t mhs = (mh << 1) | hn;
+    hp = ph >> 63;
+    hn = mh >> 63;
+    pv = mhs | ~(xv | phs);
+    mv = phs & xv;
+    return {ph, mh};
+}
+
+}  // namespace detail
+
+// Distance between the pattern of p (length >= 1) and text t over the whole matrix.
+// Two text symbols are processed per sweep, the second one word behind the first, so the
+// two carry chains through the blocks overlap.
 template <typename CharT>
 std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std::uint64_t>& work) {
+    using detail::advance_block;
     const std::size_t words = p.words();
     const std::size_t m = p.size();
     work.assign(2 * words, 0);
@@ -30,32 +60,78 @@ std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std
     const std::uint64_t last = std::uint64_t{1} << ((m - 1) % 64);
     const std::size_t lw = words - 1;
     std::uint64_t score = m;
-    for (std::size_t j = 0; j < t.size; ++j) {
-        const std::uint64_t* row = p.row(static_cast<std::uint32_t>(t[j]));
-        std::uint64_t hp_in = 1, hn_in = 0;  // row 0 grows by one per text symbol
-        std::uint64_t ph = 0, mh = 0;
-        for (std::size_t w = 0; w < words; ++w) {
-            std::uint64_t eq = row[w];
-            const std::uint64_t pv = vp[w], mv = vn[w];
-            const std::uint64_t xv = eq | mv;
-            eq |= hn_in;
-            const std::uint64_t xh = (((eq & pv) + pv) ^ pv) | eq;
-            ph = mv | ~(xh | pv);
-            mh = pv & xh;
-            const std::uint64_t hp_out = ph >> 63, hn_out = mh >> 63;
-            const std::uint64_t phs = (ph << 1) | hp_in;
-            const std::uint64_t mhs = (mh << 1) | hn_in;
-            vp[w] = mhs | ~(xv | phs);
-            vn[w] = phs & xv;
-            if (w != lw) {
-                hp_in = hp_out;
-                hn_in = hn_out;
-            }
+    std::size_t j = 0;
+    for (; j + 1 < t.size; j += 2) {
+        const std::uint64_t* ra = p.row(static_cast<std::uint32_t>(t[j]));
+        const std::uint64_t* rb = p.row(static_cast<std::uint32_t>(t[j + 1]));
+        std::uint64_t hpa = 1, hna = 0, hpb = 1, hnb = 0;  // row 0 grows by one per symbol
+        detail::BlockStep sa = advance_block(ra[0], vp[0], vn[0], hpa, hna), sb{0, 0};
+        for (std::size_t w = 1; w < words; ++w) {
+            sa = advance_block(ra[w], vp[w], vn[w], hpa, hna);
+            sb = advance_block(rb[w - 1], vp[w - 1], vn[w - 1], hpb, hnb);
         }
-        score += (ph & last) != 0;
-        score -= (mh & last) != 0;
+        score += (sa.ph & last) != 0;
+        score -= (sa.mh & last) != 0;
+        sb = advance_block(rb[lw], vp[lw], vn[lw], hpb, hnb);
+        score += (sb.ph & last) != 0;
+        score -= (sb.mh & last) != 0;
+    }
+    if (j < t.size) {
+        const std::uint64_t* ra = p.row(static_cast<std::uint32_t>(t[j]));
+        std::uint64_t hp = 1, hn = 0;
+        detail::BlockStep sa{0, 0};
+        for (std::size_t w = 0; w < words; ++w) sa = advance_block(ra[w], vp[w], vn[w], hp, hn);
+        score += (sa.ph & last) != 0;
+        score -= (sa.mh & last) != 0;
     }
     return static_cast<std::uint32_t>(score);
+}
+
+// The same recurrence restricted to the diagonal band that a path of cost <= k can use
+// (Ukkonen): with D = |t| - |p| >= 0, row i of column c is needed only when
+// c - (D+k)/2 <= i <= c + (k-D)/2. Blocks entering the band at the bottom start from
+// vertical deltas of +1 and the top block of the band takes a horizontal delta of +1 from
+// above; both can only overestimate, so the result is never below the distance, and it
+// is the distance whenever that is <= k (an optimal path then stays inside the band).
+template <typename CharT>
+std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
+                           std::vector<std::uint64_t>& work) {
+    using detail::advance_block;
+    const std::size_t words = p.words();
+    const std::size_t m = p.size();
+    const std::size_t n = t.size;
+    const std::size_t d = n - m;  // callers pass the shorter string as the pattern, k >= d
+    const std::size_t lo_off = (d + k) / 2 + 1, hi_off = (k - d) / 2 + 1;
+    work.assign(3 * words, 0);
+    std::uint64_t* vp = work.data();
+    std::uint64_t* vn = vp + words;
+    std::uint64_t* score = vn + words;  // value at each block's last row
+    auto bottom = [&](std::size_t b) { return b == words - 1 ? m : 64 * (b + 1); };
+    auto block_of = [&](std::size_t row) { return row <= 1 ? std::size_t{0} : std::min(words - 1, (row - 1) / 64); };
+    std::size_t first = 0, last = block_of(hi_off);
+    for (std::size_t b = 0; b <= last; ++b) {
+        vp[b] = ~std::uint64_t{0};
+        score[b] = bottom(b);
+    }
+    for (std::size_t c = 1; c <= n; ++c) {
+        const std::size_t new_last = block_of(c + hi_off);
+        while (last < new_last) {
+            ++last;
+            vp[last] = ~std::uint64_t{0};
+            vn[last] = 0;
+            score[last] = score[last - 1] + (bottom(last) - 64 * last);
+        }
+        if (c > lo_off) first = std::max(first, block_of(c - lo_off));
+        const std::uint64_t* row = p.row(static_cast<std::uint32_t>(t[c - 1]));
+        std::uint64_t hp = 1, hn = 0;
+        for (std::size_t b = first; b <= last; ++b) {
+            const detail::BlockStep s = advance_block(row[b], vp[b], vn[b], hp, hn);
+            const std::uint64_t bit = std::uint64_t{1} << ((bottom(b) - 1) % 64);
+            score[b] += (s.ph & bit) != 0;
+            score[b] -= (s.mh & bit) != 0;
+        }
+    }
+    return score[words - 1];
 }
 
 // Lengths of the common prefix and (of what remains) the common suffix.
