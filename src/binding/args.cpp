@@ -54,15 +54,16 @@ std::size_t required_count(const FuncDesc& d) {
 bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames,
                   Args& a) {
     const std::size_t np = d.params.size();
-    const std::string fname = std::string(d.name) + "()";
+    // Built only for a message: this function runs on every call.
+    auto fname = [&] { return std::string(d.name) + "()"; };
     if (static_cast<std::size_t>(nargs) > np) {
         const std::size_t req = required_count(d);
         const std::string given = std::to_string(nargs);
         const char* verb = nargs == 1 ? "was" : "were";
         const std::string msg =
-            req == np ? format(kMsgTooManyPositional, {fname, std::to_string(np), given, verb})
+            req == np ? format(kMsgTooManyPositional, {fname(), std::to_string(np), given, verb})
                       : format(kMsgTooManyPositionalRange,
-                               {fname, std::to_string(req), std::to_string(np), given, verb});
+                               {fname(), std::to_string(req), std::to_string(np), given, verb});
         PyErr_SetString(PyExc_TypeError, msg.c_str());
         return false;
     }
@@ -73,7 +74,7 @@ bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, Py
             PyObject* key = PyTuple_GetItem(kwnames, k);
             if (!key) return false;
             if (!PyUnicode_Check(key)) {
-                PyErr_SetString(PyExc_TypeError, (fname + " keywords must be strings").c_str());
+                PyErr_SetString(PyExc_TypeError, (fname() + " keywords must be strings").c_str());
                 return false;
             }
             Py_ssize_t klen = 0;
@@ -89,24 +90,25 @@ bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, Py
             }
             if (idx == np) {
                 const std::string msg = format(
-                    kMsgUnexpectedKeyword, {fname, std::string_view(kname, static_cast<std::size_t>(klen))});
+                    kMsgUnexpectedKeyword, {fname(), std::string_view(kname, static_cast<std::size_t>(klen))});
                 PyErr_SetString(PyExc_TypeError, msg.c_str());
                 return false;
             }
             if (a.slots_[idx].obj) {
-                const std::string msg = format(kMsgMultipleValues, {fname, d.params[idx].name});
+                const std::string msg = format(kMsgMultipleValues, {fname(), d.params[idx].name});
                 PyErr_SetString(PyExc_TypeError, msg.c_str());
                 return false;
             }
             a.slots_[idx].obj = argv[nargs + k];
         }
     }
-    std::vector<const char*> missing;
     const std::size_t req = required_count(d);
+    if (static_cast<std::size_t>(nargs) >= req) return true;
+    std::vector<const char*> missing;
     for (std::size_t p = 0; p < req; ++p)
         if (!a.slots_[p].obj) missing.push_back(d.params[p].name);
     if (!missing.empty()) {
-        std::string msg = format(kMsgMissing, {fname, std::to_string(missing.size()), "positional",
+        std::string msg = format(kMsgMissing, {fname(), std::to_string(missing.size()), "positional",
                                                missing.size() == 1 ? "argument" : "arguments"});
         msg += quoted_list(missing);
         PyErr_SetString(PyExc_TypeError, msg.c_str());

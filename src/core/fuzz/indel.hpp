@@ -39,6 +39,12 @@ inline std::uint64_t add_carry(std::uint64_t a, std::uint64_t b, std::uint64_t c
 #endif
 }
 
+// 256 match masks per thread, all zero whenever no kernel is using them.
+inline std::uint64_t* byte_scratch_table() {
+    thread_local std::uint64_t table[256] = {};
+    return table;
+}
+
 inline std::size_t zeros_below(std::uint64_t v, std::size_t len) {
     const std::uint64_t mask = len == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
     return static_cast<std::size_t>(std::popcount(~v & mask));
@@ -125,14 +131,19 @@ std::size_t lcs_length(Seq<CharA> a, Seq<CharB> b) {
     if (a.size == 0) return 0;
     if (a.size <= 64) {
         if constexpr (sizeof(CharA) == 1) {
-            std::uint64_t peq[256] = {};
+            // A per-thread table that is all zeros between calls: setting and then clearing
+            // only the pattern's entries is much cheaper than zeroing 2 KiB per pair.
+            std::uint64_t* peq = detail::byte_scratch_table();
             for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] |= std::uint64_t{1} << i;
+            std::size_t lcs;
             if constexpr (sizeof(CharB) == 1) {
-                return detail::lcs_word([&](std::uint32_t c) { return peq[c]; }, a.size, b);
+                lcs = detail::lcs_word([&](std::uint32_t c) { return peq[c]; }, a.size, b);
             } else {
-                return detail::lcs_word([&](std::uint32_t c) { return c < 256 ? peq[c] : 0; },
-                                        a.size, b);
+                lcs = detail::lcs_word([&](std::uint32_t c) { return c < 256 ? peq[c] : 0; },
+                                       a.size, b);
             }
+            for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] = 0;
+            return lcs;
         } else {
             SymbolPattern64 p;
             p.assign(a);
