@@ -3,15 +3,17 @@
 //
 // Every window distance is needle length + window length - 2 * LCS, with the LCS taken
 // bit-parallel (Hyyro 2004) against match masks of the needle built once per search.
-// The prefix windows s2[0..j) are the successive states of one forward scan, and the
-// suffix windows s2[i..len2) those of one backward scan against the reversed needle
-// (LCS is unchanged by reversing both sides), so the overhanging windows cost
-// O(len1) steps instead of O(len1^2). No allocation happens per window.
+// The full windows of one subdivision level are known before any of them is visited, so
+// their distances are computed as one batch (four windows interleaved for instruction-
+// level parallelism) and then taken in the exact visiting order. The prefix windows
+// s2[0..j) are the successive states of one forward scan, and the suffix windows
+// s2[i..len2) those of one backward scan against the reversed needle (LCS is unchanged
+// by reversing both sides), so the overhanging windows cost O(len1) steps instead of
+// O(len1^2). No allocation happens per window.
 // See also: partial.hpp, indel.hpp.
 #include "core/fuzz/partial.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +29,7 @@
 namespace tarnvel::core {
 namespace {
 
+// Best distance of a full-window phase that has recorded nothing yet.
 constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
 
 struct Found {
