@@ -199,3 +199,18 @@ print(hashlib.sha256(repr(parts).encode()).hexdigest())
         assert out.returncode == 0, out.stderr
         digests.add(out.stdout.strip())
     assert len(digests) == 1
+
+
+def test_lane_widths_and_padding():
+    # Choices around the 16- and 32-byte lane limits, multi-byte characters across them,
+    # and a query holding NUL (padding bytes must never match it).
+    rng = random.Random(SEED + 11)
+    bases = ["", "a", "é", "\0", "ab\0", "x" * 15, "x" * 16, "x" * 17, "y" * 31, "y" * 32, "y" * 33]
+    choices = []
+    for b in bases:
+        for tail in ("", "é", "中", "😀", "\0", "a"):
+            choices.append(b + tail)
+            choices.append(tail + b)
+    choices += [rand_text(rng, "ax\0é中", 0, 40) for _ in range(400)]
+    for query in ("", "a", "\0", "a\0x", "xxxxxxxxxxxxxxxxyyy", "x" * 70 + "\0a", "é", "aé\0"):
+        assert tarnvel.fuzz_ratio_batch(query, choices) == [ref_ratio(query, c) for c in choices]

@@ -31,6 +31,22 @@ struct KernelTable {
     void (*indel_ratio_word_many)(const std::uint64_t* peq, std::size_t query_len,
                                   const core::Text* choices, std::size_t count,
                                   double* out) = nullptr;
+    // The same ratios in vector lanes with the choices as the patterns (simd/indel_avx512.cpp):
+    // the ASCII query is given as its distinct symbols and, per position, the index of its
+    // symbol among them (query_slots, query_len entries, any length). indel_lanes[0] takes
+    // choices of at most 16 bytes, [1] at most 32. Null when the target has no lane form.
+    void (*indel_lanes[2])(const std::uint8_t* distinct, std::size_t distinct_count,
+                           const std::uint8_t* query_slots, std::size_t query_len,
+                           const core::Text* choices, std::size_t count, double* out) = {};
+
+    // --- partial ratio (core/fuzz/partial.cpp, simd/partial_avx2.cpp, simd/partial_avx512.cpp) ---
+    // LCS of a needle of 1..64 symbols against many windows of one haystack: masks[i] is
+    // the needle's match mask of haystack symbol i; out[k] = LCS of the needle and the
+    // len1 symbols starting at pos[k].
+    void (*partial_windows_lcs)(const std::uint64_t* masks, std::size_t len1,
+                                const std::size_t* pos, std::size_t count,
+                                std::uint32_t* out) = nullptr;
+    // --- end partial ratio ---
 
     // --- alignment (Needleman-Wunsch) ---
     // Exact global scores along anti-diagonals in 16-, 32- or 64-bit lanes; the caller has
@@ -75,6 +91,13 @@ struct KernelTable {
     // job (see LevPackedJob). Null when the target has no vector form.
     void (*lev_packed[4])(const core::LevPackedJob& job) = {};
     std::size_t lev_vec_bytes = 0;  // vector width of lev_packed (lanes = bytes / (1 << c))
+    // Blocked Myers over the whole matrix with the pattern's blocks in vector lanes along
+    // an anti-diagonal: rows = the pattern's match table (words per symbol), rev_rows[y] =
+    // offset of the row of text symbol n + 6 - y (0 outside the text; n + 14 entries),
+    // hbuf: n bytes of scratch. Returns the distance.
+    std::uint32_t (*lev_blocked)(const std::uint64_t* rows, const std::uint64_t* rev_rows,
+                                 std::size_t n, std::size_t words, std::size_t m,
+                                 std::uint8_t* hbuf) = nullptr;
     // --- end edit distances ---
 };
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
 
 #include "core/fuzz/extract_kernels.hpp"
 #include "core/fuzz/ratio.hpp"
@@ -104,6 +105,7 @@ std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& row
 IndelQuery::IndelQuery(Text query) {
     if (is_ascii(query)) {
         len_ = query.size;
+        prepare_lanes(query);
         if (len_ <= 64) {
             mode_ = Mode::ascii_word;
             for (std::size_t i = 0; i < len_; ++i) peq_[query.bytes()[i]] |= std::uint64_t{1} << i;
@@ -189,11 +191,67 @@ double IndelQuery::score(Text choice) const {
 }
 
 void IndelQuery::score_many(const Text* choices, std::size_t count, double* out) const {
+    if (lanes_) {
+        score_many_lanes(choices, count, out);
+        return;
+    }
     if (mode_ == Mode::ascii_word) {
         dispatch::kernels().indel_ratio_word_many(peq_, len_, choices, count, out);
         return;
     }
     for (std::size_t i = 0; i < count; ++i) out[i] = score(choices[i]);
+}
+
+// The lane kernels pay one byte compare per distinct query symbol for every 4 (or 2)
+// choices and stream the query cheaply; on city and person names they beat the one-word
+// kernel even for queries of 40 distinct symbols, so every ASCII query takes them.
+void IndelQuery::prepare_lanes(Text query) {
+    const auto& kt = dispatch::kernels();
+    if (!kt.indel_lanes[0] || !kt.indel_lanes[1]) return;
+    std::int16_t slot_of[128];
+    std::fill(std::begin(slot_of), std::end(slot_of), std::int16_t{-1});
+    slots_.resize(query.size);
+    for (std::size_t i = 0; i < query.size; ++i) {
+        const std::uint8_t c = query.bytes()[i];
+        if (slot_of[c] < 0) {
+            slot_of[c] = static_cast<std::int16_t>(distinct_.size());
+            distinct_.push_back(c);
+        }
+        slots_[i] = static_cast<std::uint8_t>(slot_of[c]);
+    }
+    lanes_ = true;
+}
+
+void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double* out) const {
+    const auto& kt = dispatch::kernels();
+    constexpr std::size_t kSub = 256;
+    Text group[3][kSub];  // choices of at most 16 bytes, at most 32, longer
+    std::uint32_t where[3][kSub];
+    double r[kSub];
+    for (std::size_t lo = 0; lo < count; lo += kSub) {
+        const std::size_t cnt = std::min(kSub, count - lo);
+        std::size_t fill[3] = {0, 0, 0};
+        for (std::size_t k = 0; k < cnt; ++k) {
+            const std::size_t size = choices[lo + k].size;
+            const int g = size <= 16 ? 0 : size <= 32 ? 1 : 2;
+            group[g][fill[g]] = choices[lo + k];
+            where[g][fill[g]++] = static_cast<std::uint32_t>(lo + k);
+        }
+        for (int g = 0; g < 2; ++g) {
+            if (!fill[g]) continue;
+            kt.indel_lanes[g](distinct_.data(), distinct_.size(), slots_.data(), len_, group[g],
+                              fill[g], r);
+            for (std::size_t k = 0; k < fill[g]; ++k) out[where[g][k]] = r[k];
+        }
+        if (fill[2]) {
+            if (mode_ == Mode::ascii_word) {
+                kt.indel_ratio_word_many(peq_, len_, group[2], fill[2], r);
+            } else {
+                for (std::size_t k = 0; k < fill[2]; ++k) r[k] = score(group[2][k]);
+            }
+            for (std::size_t k = 0; k < fill[2]; ++k) out[where[2][k]] = r[k];
+        }
+    }
 }
 
 std::vector<double> ratio_batch(Text query, std::span<const Text> choices) {

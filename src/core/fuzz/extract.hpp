@@ -45,12 +45,18 @@ private:
     enum class Mode { ascii_word, ascii_block, cp_word, cp_block };
 
     std::size_t lcs_of(Text choice, std::size_t& choice_len) const;
+    void prepare_lanes(Text query);
+    void score_many_lanes(const Text* choices, std::size_t count, double* out) const;
 
     Mode mode_;
     std::size_t len_ = 0;
     std::uint64_t len_mask_ = 0;
     alignas(64) std::uint64_t peq_[256] = {};  // one-word match masks (symbols < 256)
     BlockPattern block_;                       // multi-word, or symbols >= 256
+    // ASCII query for the lane kernels: distinct symbols, and each position's index among them.
+    bool lanes_ = false;
+    std::vector<std::uint8_t> distinct_;
+    std::vector<std::uint8_t> slots_;
 };
 
 // fuzz_ratio_batch: one score per choice, in choice order (runs on the worker pool).
