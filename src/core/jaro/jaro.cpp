@@ -4,7 +4,7 @@
 // Routing of jaro(): ASCII pairs of at most 64 bytes take the one-word kernel, longer
 // ASCII pairs the multi-word kernel (table on the stack up to 128 bytes); code point
 // pairs of at most 128 code points each take the scan with stack flags (no allocation
-// besides the decoded vectors), longer ones the multi-word kernel over a BlockPattern.
+// besides the decoded vectors), longer ones the multi-word kernel over a symbol map.
 // All of them return the scan's value bit for bit.
 #include "core/jaro/jaro.hpp"
 
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "core/common/panic.hpp"
-#include "core/common/pattern.hpp"
 #include "core/jaro/jaro_kernels.hpp"
 #include "core/jaro/jaro_scalar.hpp"
 #include "core/jaro/jaro_simd.hpp"
@@ -54,19 +53,53 @@ double bytes_word(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
 // Bytes, both non-empty, any length.
 double bytes_blocks(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
     const std::size_t wb = (b.size + 63) / 64, wa = (a.size + 63) / 64;
+    auto run = [&](std::uint64_t* peq, std::uint64_t* F, std::uint64_t* A) {
+        std::uint32_t next[256] = {};
+        for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+        return detail::jaro_blocks(a, b, [](std::uint8_t c) -> std::uint32_t { return c; }, peq,
+                                   next, F, A);
+    };
     constexpr std::size_t kStackWords = 2;  // texts up to 128 bytes stay off the heap
     if (wb <= kStackWords && wa <= kStackWords) {
         std::uint64_t peq[256 * kStackWords];
         std::memset(peq, 0, 256 * wb * sizeof(std::uint64_t));
-        for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
         std::uint64_t F[kStackWords] = {}, A[kStackWords] = {};
-        return detail::jaro_blocks(a, b, [&](std::uint8_t c) { return peq + c * wb; }, F, A);
+        return run(peq, F, A);
     }
     std::vector<std::uint64_t> peq(256 * wb, 0), F(wb, 0), A(wa, 0);
-    for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
-    std::uint64_t* base = peq.data();
-    return detail::jaro_blocks(a, b, [&](std::uint8_t c) { return base + c * wb; }, F.data(),
-                               A.data());
+    return run(peq.data(), F.data(), A.data());
+}
+
+// Code points of any length: rows for the distinct symbols of b, found through an
+// open-addressing map (code points below 256 index a dense array directly).
+double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
+    const std::size_t wb = (b.size + 63) / 64, wa = (a.size + 63) / 64;
+    std::vector<std::uint32_t> dense(256, detail::kNoRow);
+    std::size_t cap = 16;
+    while (cap < 2 * b.size) cap <<= 1;
+    std::vector<std::uint32_t> keys(cap, 0), ids(cap, 0);  // key 0 is below 256: free slot
+    auto slot = [&](std::uint32_t c) { return static_cast<std::size_t>(c * 0x9E3779B1u) & (cap - 1); };
+    std::uint32_t rows = 0;
+    auto id_of = [&](std::uint32_t c, bool insert) -> std::uint32_t {
+        if (c < 256) {
+            if (insert && dense[c] == detail::kNoRow) dense[c] = rows++;
+            return dense[c];
+        }
+        std::size_t h = slot(c);
+        while (keys[h] != 0 && keys[h] != c) h = (h + 1) & (cap - 1);
+        if (keys[h] == c) return ids[h];
+        if (!insert) return detail::kNoRow;
+        keys[h] = c;
+        ids[h] = rows++;
+        return ids[h];
+    };
+    std::vector<std::uint32_t> bid(b.size);
+    for (std::size_t k = 0; k < b.size; ++k) bid[k] = id_of(b[k], true);
+    std::vector<std::uint64_t> peq(std::size_t{rows} * wb, 0), F(wb, 0), A(wa, 0);
+    for (std::size_t k = 0; k < b.size; ++k) peq[bid[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+    std::vector<std::uint32_t> next(rows, 0);
+    return detail::jaro_blocks(a, b, [&](std::uint32_t c) { return id_of(c, false); }, peq.data(),
+                               next.data(), F.data(), A.data());
 }
 
 // Code points, both non-empty and at most 64: code points below 256 use a dense table
@@ -118,10 +151,7 @@ double code_points(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     if (seq_equal(a, b)) return 1.0;
     if (a.size <= 64 && b.size <= 64) return cp_word(a, b);
     if (a.size <= kStackFlags && b.size <= kStackFlags) return scan_with_flags(a, b);
-    const BlockPattern pat(b);
-    std::vector<std::uint64_t> F(pat.words(), 0), A((a.size + 63) / 64, 0);
-    return detail::jaro_blocks(a, b, [&](std::uint32_t c) { return pat.row(c); }, F.data(),
-                               A.data());
+    return cp_blocks(a, b);
 }
 
 bool seq_ascii(Seq<std::uint8_t> s) {

@@ -60,30 +60,43 @@ double jaro_word(Seq<CharA> a, Seq<CharB> b, RowFn&& row) {
     return jaro_finish_small(m, t, la, lb);
 }
 
-// Any lengths (both non-empty). row(c) returns ceil(|b|/64) words; F and A are zeroed
-// scratch of ceil(|b|/64) and ceil(|a|/64) words.
-template <typename CharA, typename CharB, typename RowFn>
-double jaro_blocks(Seq<CharA> a, Seq<CharB> b, RowFn&& row, std::uint64_t* F, std::uint64_t* A) {
+// Any lengths (both non-empty). id(c) is the row of symbol c (rows[id * words .. +words),
+// words = ceil(|b|/64)) or kNoRow when b lacks c; next[id] (zeroed, one per row) is the
+// search start of that symbol. Per symbol the scan is a two-pointer merge of the
+// positions of c in a and in b, so b's matched positions of c always form a prefix of
+// those not yet left behind the window: every occurrence of c in [lo, next[c]) is taken
+// and every one from next[c] on is free. Searching from max(lo, next[c]) therefore finds
+// the scan's choice without consulting F, usually in the first word it reads. F and A
+// are zeroed scratch of ceil(|b|/64) and ceil(|a|/64) words.
+inline constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
+
+template <typename CharA, typename CharB, typename IdFn>
+double jaro_blocks(Seq<CharA> a, Seq<CharB> b, IdFn&& id, const std::uint64_t* rows,
+                   std::uint32_t* next, std::uint64_t* F, std::uint64_t* A) {
     const std::size_t la = a.size, lb = b.size;
+    const std::size_t words = (lb + 63) / 64;
     const std::size_t w = jaro_window(la, lb);
     std::uint64_t m = 0;
     for (std::size_t i = 0; i < la; ++i) {
         const std::size_t lo = i >= w ? i - w : 0;
         if (lo >= lb) break;
+        const std::uint32_t r = id(a[i]);
+        if (r == kNoRow) continue;
         const std::size_t hi = std::min(lb - 1, i + w);
-        const std::uint64_t* r = row(a[i]);
-        const std::size_t wlo = lo / 64, whi = hi / 64;
-        for (std::size_t wd = wlo; wd <= whi; ++wd) {
-            std::uint64_t x = r[wd] & ~F[wd];
-            if (wd == wlo) x &= ~std::uint64_t{0} << (lo % 64);
-            if (wd == whi) x &= low_bits(hi % 64 + 1);
-            if (x) {
-                F[wd] |= x & (0 - x);
-                A[i / 64] |= std::uint64_t{1} << (i % 64);
-                ++m;
-                break;
-            }
-        }
+        const std::size_t from = std::max<std::size_t>(lo, next[r]);
+        if (from > hi) continue;
+        const std::uint64_t* row = rows + std::size_t{r} * words;
+        const std::size_t wlo = from / 64, whi = hi / 64;
+        std::uint64_t x = row[wlo] & (~std::uint64_t{0} << (from % 64));
+        std::size_t wd = wlo;
+        while (x == 0 && wd < whi) x = row[++wd];
+        if (wd == whi) x &= low_bits(hi % 64 + 1);
+        if (x == 0) continue;
+        const std::size_t k = wd * 64 + static_cast<std::size_t>(std::countr_zero(x));
+        F[wd] |= x & (0 - x);
+        A[i / 64] |= std::uint64_t{1} << (i % 64);
+        next[r] = static_cast<std::uint32_t>(k + 1);
+        ++m;
     }
     if (m == 0) return 0.0;
     std::uint64_t t = 0;
