@@ -236,6 +236,15 @@ res["cdist_ascii"] = tarnvel.levenshtein_cdist(ascii_list[:20], ascii_list)
 res["batch"] = [tarnvel.levenshtein_batch(q, ascii_list) for q in ("abcd", "a" * 64, "a" * 65, "é")]
 res["batch_mixed"] = tarnvel.levenshtein_batch("abcab", lists[0])
 res["dam"] = tarnvel.damerau_levenshtein_cdist(lists[0][:10], lists[1][:30])
+long_a = "".join(rng.choice("abcdefgh") for _ in range(6000))
+long_b = list(long_a)
+for _ in range(300):
+    long_b[rng.randrange(len(long_b))] = rng.choice("abcdefghij")
+long_b = "".join(long_b[:3000]) + "xyz" + "".join(long_b[3100:])
+long_c = "".join(rng.choice("abcdefgh") for _ in range(5500))
+long_u = "".join(rng.choice("aé日本b🙂") for _ in range(1500))
+res["long"] = [tarnvel.levenshtein_distance(long_a, long_b), tarnvel.levenshtein_distance(long_a, long_c),
+               tarnvel.levenshtein_distance(long_u, long_c[:1400]), tarnvel.levenshtein_distance(long_u, long_u[7:] + "x")]
 group = [rt(200, "abcd") for _ in range(8)]
 res["lanes"] = [tt.myers_multi(p, group[:k]) for p in ("abcd", "a" * 64) for k in (1, 2, 4, 8)]
 print(json.dumps(res))

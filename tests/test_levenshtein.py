@@ -64,6 +64,13 @@ def test_long_texts_bit_parallel(rng):
     assert tarnvel.levenshtein_distance(ua, ub) == levenshtein_dp(ua, ub)
 
 
+def test_long_unrelated_texts_against_dp(rng):
+    # More than eight 64-bit blocks: the vector kernel hands deltas from stripe to stripe.
+    a = random_text(rng, 1100, ASCII_WIDE, min_len=1050)
+    b = random_text(rng, 1000, ASCII_WIDE, min_len=900)
+    assert tarnvel.levenshtein_distance(a, b) == levenshtein_dp(a, b)
+
+
 # --- MyersPattern and the kernels (private test module) ---
 
 PRECONDITION = "MyersPattern: pattern must be non-empty ASCII \u2264 64 bytes (got {} bytes, ascii={})"

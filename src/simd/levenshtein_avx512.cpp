@@ -92,6 +92,65 @@ void myers_8way(const core::MyersPattern& p, const std::uint8_t* const* texts,
     for (int l = 0; l < 8; ++l) out[l] = static_cast<std::uint32_t>(sc[l]);
 }
 
+
+// Blocked Myers with eight pattern blocks per vector: lane l holds block 8s + l of stripe
+// s and, at step tau, works on text column tau - l, so the horizontal delta leaving lane
+// l - 1 at one step is exactly what lane l needs at the next. The delta leaving the
+// stripe's bottom lane is kept per column (hbuf) for the next stripe. After the last
+// column the distance is n plus the sum of the vertical deltas of all rows.
+std::uint32_t lev_blocked(const std::uint64_t* rows, const std::uint64_t* rev_rows, std::size_t n,
+                          std::size_t words, std::size_t m, std::uint8_t* hbuf) {
+    const __m512i lane_ids = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i one = _mm512_set1_epi64(1);
+    std::int64_t sum = static_cast<std::int64_t>(n);
+    for (std::size_t first = 0; first < words; first += 8) {
+        const std::size_t real = words - first < 8 ? words - first : 8;
+        const __mmask8 real_mask = static_cast<__mmask8>((1u << real) - 1);
+        const __m512i offs = _mm512_add_epi64(lane_ids, _mm512_set1_epi64(static_cast<long long>(first)));
+        __m512i vp = _mm512_set1_epi64(-1), vn = _mm512_setzero_si512();
+        const bool top = first == 0;
+        __m512i hin = _mm512_maskz_mov_epi64(1, _mm512_set1_epi64(top ? 1 : hbuf[0]));
+        const std::size_t steps = n + 7;
+        for (std::size_t tau = 0; tau < steps; ++tau) {
+            // lanes l with 0 <= tau - l < n
+            unsigned valid = tau >= 7 ? 0xFFu : (1u << (tau + 1)) - 1;
+            if (tau + 1 > n) valid &= ~((1u << (tau + 1 - n)) - 1) & 0xFFu;
+            const __mmask8 live = static_cast<__mmask8>(valid) & real_mask;
+            const __m512i idx = _mm512_add_epi64(
+                _mm512_loadu_si512(rev_rows + (n + 6 - tau)), offs);
+            const __m512i eq0 = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), live, idx,
+                                                            reinterpret_cast<const long long*>(rows), 8);
+            const __m512i hp_in = _mm512_and_si512(hin, one);
+            const __m512i hn_in = _mm512_srli_epi64(hin, 1);
+            const __m512i xv = _mm512_or_si512(eq0, vn);
+            const __m512i eq = _mm512_or_si512(eq0, hn_in);
+            const __m512i xh = _mm512_or_si512(
+                _mm512_xor_si512(_mm512_add_epi64(_mm512_and_si512(eq, vp), vp), vp), eq);
+            const __m512i ph = _mm512_ternarylogic_epi64(vn, xh, vp, 0xF1);  // vn | ~(xh | vp)
+            const __m512i mh = _mm512_and_si512(vp, xh);
+            const __m512i hout = _mm512_or_si512(_mm512_srli_epi64(ph, 63),
+                                                 _mm512_slli_epi64(_mm512_srli_epi64(mh, 63), 1));
+            const __m512i phs = _mm512_or_si512(_mm512_slli_epi64(ph, 1), hp_in);
+            const __m512i mhs = _mm512_or_si512(_mm512_slli_epi64(mh, 1), hn_in);
+            vp = _mm512_mask_mov_epi64(vp, live, _mm512_ternarylogic_epi64(mhs, xv, phs, 0xF1));
+            vn = _mm512_mask_mov_epi64(vn, live, _mm512_and_si512(phs, xv));
+            if (tau >= 7 && tau - 7 < n)
+                hbuf[tau - 7] = static_cast<std::uint8_t>(
+                    _mm256_extract_epi64(_mm512_extracti64x4_epi64(hout, 1), 3));
+            const std::uint64_t next = top ? 1 : (tau + 1 < n ? hbuf[tau + 1] : 0);
+            hin = _mm512_alignr_epi64(hout, _mm512_set1_epi64(static_cast<long long>(next)), 7);
+        }
+        alignas(64) std::uint64_t pv[8], nv[8];
+        _mm512_store_si512(pv, vp);
+        _mm512_store_si512(nv, vn);
+        for (std::size_t l = 0; l < real; ++l) {
+            std::uint64_t mask = ~std::uint64_t{0};
+            if (first + l == words - 1 && m % 64 != 0) mask = (std::uint64_t{1} << (m % 64)) - 1;
+            sum += __builtin_popcountll(pv[l] & mask) - __builtin_popcountll(nv[l] & mask);
+        }
+    }
+    return static_cast<std::uint32_t>(sum);
+}
 }  // namespace tarnvel::simd::avx512
 
 #pragma GCC pop_options
@@ -161,6 +220,7 @@ void fill(dispatch::KernelTable& t) {
     t.lev_packed[2] = &lev_packed32;
     t.lev_packed[3] = &lev_packed64;
     t.lev_vec_bytes = 64;
+    t.lev_blocked = &lev_blocked;
 }
 
 const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill);

@@ -6,6 +6,7 @@
 #include "core/common/pattern.hpp"
 #include "core/levenshtein/levenshtein_kernels.hpp"
 #include "core/levenshtein/myers.hpp"
+#include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
 
@@ -18,18 +19,35 @@ std::uint32_t long_pair(Seq<CharT> a, Seq<CharT> b) {
     if (a.size == 0) return static_cast<std::uint32_t>(b.size);
     const BlockPattern p(a);
     std::vector<std::uint64_t> work;
-    if (p.words() > 2) {
+    const auto striped = dispatch::kernels().lev_blocked;
+    const std::size_t d = b.size - a.size;
+    if (striped == nullptr && p.words() > 2) {
         // A narrow band first; if the distance is larger, that run's (over)estimate r is
         // still an upper bound, so a band of r is certain to give the exact value.
-        const std::size_t d = b.size - a.size;
         std::size_t k = d + 256;
         for (int round = 0; round < 2 && k < a.size / 2; ++round) {
             const std::uint64_t r = myers_banded(p, b, k, work);
             if (r <= k) return static_cast<std::uint32_t>(r);
             k = static_cast<std::size_t>(r);
         }
+        return myers_blocked(p, b, work);
     }
-    return myers_blocked(p, b, work);
+    if (striped == nullptr || p.words() < 4) return myers_blocked(p, b, work);
+    if (a.size >= 4000) {
+        // The vector kernel is a few times faster than the scalar band, so only a narrow
+        // band (or a second one inside the first's bound) is worth trying first.
+        const std::size_t k = d + 64;
+        const std::uint64_t r = myers_banded(p, b, k, work);
+        if (r <= k) return static_cast<std::uint32_t>(r);
+        if (r < a.size / 4) return static_cast<std::uint32_t>(myers_banded(p, b, static_cast<std::size_t>(r), work));
+    }
+    const std::size_t n = b.size;
+    const std::uint64_t* base = p.row(0);
+    std::vector<std::uint64_t> rev(n + 14, 0);
+    for (std::size_t c = 0; c < n; ++c)
+        rev[n + 6 - c] = static_cast<std::uint64_t>(p.row(static_cast<std::uint32_t>(b[c])) - base);
+    std::vector<std::uint8_t> hbuf(n);
+    return striped(base, rev.data(), n, p.words(), a.size, hbuf.data());
 }
 
 // The one-word kernel with a match table built in O(|a| + |b|): only the entries that the
