@@ -1,6 +1,7 @@
 """fuzz_partial_ratio and fuzz_partial_ratio_alignment: known answers, the plain
 reference on random texts, alignment validity and cutoff behaviour."""
 
+import json
 import math
 import os
 import random
@@ -167,3 +168,20 @@ def test_scores_are_floats_and_positions_ints():
     assert isinstance(got, tuple) and len(got) == 5
     assert type(got[0]) is float and all(type(v) is int for v in got[1:])
     assert math.isfinite(pr("a", "b", -INF))
+
+
+@pytest.mark.parametrize("level", ["portable", "avx2", "avx512"])
+def test_window_kernels_agree_at_every_simd_level(level):
+    # Haystacks with enough full windows to take the dispatched window kernel, window
+    # batches of every size modulo 8, and needles up to one full word.
+    from conftest import run_python
+
+    rng = random.Random(f"{SEED}-simd")
+    shapes = [(5, 60), (20, 300), (33, 200), (12, 97), (40, 120), (64, 110)]
+    pairs = [(rand_text(rng, "abcdefgh", n, n), rand_text(rng, "abcdefgh ", m, m)) for n, m in shapes]
+    pairs += [(rand_text(rng, "aé中\U0001f600b", 9, 9), rand_text(rng, "aé中\U0001f600bc", 80, 80))]
+    code = ("import json, tarnvel\n"
+            f"pairs = {pairs!r}\n"
+            "print(json.dumps([tarnvel.fuzz_partial_ratio_alignment(a, b) for a, b in pairs]))\n")
+    got = [tuple(r) for r in json.loads(run_python(code, {"TARNVEL_SIMD": level}))]
+    assert got == [ref.partial_ratio_alignment(a, b) for a, b in pairs]

@@ -25,12 +25,20 @@
 #include "core/common/pattern.hpp"
 #include "core/fuzz/indel.hpp"
 #include "core/fuzz/ratio.hpp"
+#include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
 namespace {
 
 // Best distance of a full-window phase that has recorded nothing yet.
 constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
+
+// From this many full windows on, a search looks up the haystack's match masks once
+// (8 bytes per symbol) and hands the windows to the dispatched kernel. Beyond the length
+// cap the array's memory traffic cost more than the gathers saved (measured with a
+// 20-symbol needle: 30% faster at 1,000 symbols, 30% slower at 10,000).
+constexpr std::size_t kManyWindows = 32;
+constexpr std::size_t kMaskArrayMax = 4096;
 
 struct Found {
     double score;
@@ -121,12 +129,58 @@ inline std::uint64_t reverse_bits(std::uint64_t x) {
     return x;
 }
 
+// Window LCS over a haystack given as per-symbol match masks, four windows interleaved.
+// The portable slot of partial_windows_lcs; the vector builds gather the masks of 4 or 8
+// windows per instruction instead.
+void windows_lcs_portable(const std::uint64_t* masks, std::size_t len1, const std::size_t* pos,
+                          std::size_t count, std::uint32_t* out) {
+    const std::uint64_t low = low_mask(len1);
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const std::uint64_t* m0 = masks + pos[k];
+        const std::uint64_t* m1 = masks + pos[k + 1];
+        const std::uint64_t* m2 = masks + pos[k + 2];
+        const std::uint64_t* m3 = masks + pos[k + 3];
+        std::uint64_t v0 = ~std::uint64_t{0}, v1 = v0, v2 = v0, v3 = v0;
+        for (std::size_t j = 0; j < len1; ++j) {
+            v0 = lcs_step(v0, m0[j]);
+            v1 = lcs_step(v1, m1[j]);
+            v2 = lcs_step(v2, m2[j]);
+            v3 = lcs_step(v3, m3[j]);
+        }
+        out[k] = static_cast<std::uint32_t>(bit_count(~v0 & low));
+        out[k + 1] = static_cast<std::uint32_t>(bit_count(~v1 & low));
+        out[k + 2] = static_cast<std::uint32_t>(bit_count(~v2 & low));
+        out[k + 3] = static_cast<std::uint32_t>(bit_count(~v3 & low));
+    }
+    for (; k < count; ++k) {
+        const std::uint64_t* m = masks + pos[k];
+        std::uint64_t v = ~std::uint64_t{0};
+        for (std::size_t j = 0; j < len1; ++j) v = lcs_step(v, m[j]);
+        out[k] = static_cast<std::uint32_t>(bit_count(~v & low));
+    }
+}
+
+void fill_partial_portable(dispatch::KernelTable& t) { t.partial_windows_lcs = &windows_lcs_portable; }
+
+const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_partial_portable);
+
 // Needle of 1..64 symbols: one 64-bit state per scan.
 template <typename CharT>
 class WordNeedle {
 public:
+    using Lcs = std::uint32_t;
+
     explicit WordNeedle(Seq<CharT> needle) : len_(needle.size), mask_(low_mask(needle.size)) {
         masks_.assign(needle.data, needle.size);
+    }
+
+    // For many windows: the match mask of every haystack symbol, looked up once, so that
+    // the window kernel reads masks directly (with vector gathers where available).
+    void prepare(Seq<CharT> hay) {
+        hay_masks_.resize(hay.size);
+        for (std::size_t i = 0; i < hay.size; ++i) hay_masks_[i] = masks_.get(hay[i]);
+        kernel_ = dispatch::kernels().partial_windows_lcs;
     }
 
     bool contains(CharT c) const { return masks_.get(c) != 0; }
@@ -141,7 +195,11 @@ public:
     // interleaved: each step is a 3-operation dependency chain, so independent chains
     // fill the otherwise idle execution ports.
     void windows_lcs(const CharT* s, std::size_t n, const std::size_t* pos, std::size_t count,
-                     std::size_t* out) const {
+                     Lcs* out) const {
+        if (kernel_ != nullptr) {
+            kernel_(hay_masks_.data(), n, pos, count, out);
+            return;
+        }
         std::size_t k = 0;
         for (; k + 4 <= count; k += 4) {
             const CharT* s0 = s + pos[k];
@@ -155,12 +213,12 @@ public:
                 v2 = lcs_step(v2, masks_.get(s2[j]));
                 v3 = lcs_step(v3, masks_.get(s3[j]));
             }
-            out[k] = bit_count(~v0 & mask_);
-            out[k + 1] = bit_count(~v1 & mask_);
-            out[k + 2] = bit_count(~v2 & mask_);
-            out[k + 3] = bit_count(~v3 & mask_);
+            out[k] = static_cast<Lcs>(bit_count(~v0 & mask_));
+            out[k + 1] = static_cast<Lcs>(bit_count(~v1 & mask_));
+            out[k + 2] = static_cast<Lcs>(bit_count(~v2 & mask_));
+            out[k + 3] = static_cast<Lcs>(bit_count(~v3 & mask_));
         }
-        for (; k < count; ++k) out[k] = window_lcs(s + pos[k], n);
+        for (; k < count; ++k) out[k] = static_cast<Lcs>(window_lcs(s + pos[k], n));
     }
 
     // f(j, lcs of s[0..j)) for j = 1..n, called only when s[j-1] occurs in the needle.
@@ -192,6 +250,8 @@ private:
     std::size_t len_;
     std::uint64_t mask_;
     WordMasks<CharT> masks_;
+    std::vector<std::uint64_t> hay_masks_;
+    decltype(dispatch::KernelTable::partial_windows_lcs) kernel_ = nullptr;
 };
 
 // Needle of any length: ceil(len/64) words per state; only the addition carry crosses
@@ -199,6 +259,9 @@ private:
 template <typename CharT>
 class BlockNeedle {
 public:
+    using Lcs = std::size_t;
+
+    void prepare(Seq<CharT>) {}
     explicit BlockNeedle(Seq<CharT> needle)
         : needle_(needle), fwd_(needle), words_(fwd_.words()), v_(words_) {}
 
@@ -300,12 +363,13 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     std::pmr::vector<Range> level(mem);
     std::pmr::vector<Range> next(mem);
     std::pmr::vector<std::size_t> batch(mem);
-    std::pmr::vector<std::size_t> lcs(mem);
+    std::pmr::vector<typename Needle::Lcs> lcs(mem);
     level.reserve(64);
     next.reserve(64);
     batch.reserve(128);
     lcs.reserve(128);
     level.emplace_back(0, count - 1);
+    if (count >= kManyWindows && len2 <= kMaskArrayMax) needle.prepare(s2);
 
     // The windows a level visits are fixed when the level starts, and a distance does
     // not depend on the bound, so each level's new distances are computed up front as

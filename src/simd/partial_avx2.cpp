@@ -1,0 +1,64 @@
+// AVX2 window kernel of the partial ratio: four windows per vector, each step's match
+// masks fetched with one gather (the windows start at arbitrary haystack positions, so
+// their masks are not contiguous). Returns exactly what the portable kernel
+// (core/fuzz/partial.cpp) returns.
+#if defined(__x86_64__)
+
+#include <cstddef>
+#include <cstdint>
+
+#include <immintrin.h>
+
+#include "dispatch/kernels.hpp"
+
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi2,popcnt")
+
+namespace tarnvel::simd::avx2 {
+
+static_assert(sizeof(std::size_t) == 8, "window positions are gathered as 64-bit indices");
+
+void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std::size_t* pos,
+                         std::size_t count, std::uint32_t* out) {
+    const std::uint64_t low = len1 >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len1) - 1;
+    const auto* base = reinterpret_cast<const long long*>(masks);
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pos + k));
+        __m256i v = _mm256_set1_epi64x(-1);
+        for (std::size_t j = 0; j < len1; ++j) {
+            const __m256i m = _mm256_i64gather_epi64(base + j, idx, 8);
+            const __m256i u = _mm256_and_si256(v, m);
+            v = _mm256_or_si256(_mm256_add_epi64(v, u), _mm256_sub_epi64(v, u));
+        }
+        alignas(32) std::uint64_t lanes[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+        for (std::size_t l = 0; l < 4; ++l)
+            out[k + l] = static_cast<std::uint32_t>(_mm_popcnt_u64(~lanes[l] & low));
+    }
+    for (; k < count; ++k) {
+        const std::uint64_t* m = masks + pos[k];
+        std::uint64_t v = ~std::uint64_t{0};
+        for (std::size_t j = 0; j < len1; ++j) {
+            const std::uint64_t u = v & m[j];
+            v = (v + u) | (v - u);
+        }
+        out[k] = static_cast<std::uint32_t>(_mm_popcnt_u64(~v & low));
+    }
+}
+
+}  // namespace tarnvel::simd::avx2
+
+#pragma GCC pop_options
+
+namespace tarnvel::simd::avx2 {
+namespace {
+
+void fill_partial(dispatch::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
+
+const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill_partial);
+
+}  // namespace
+}  // namespace tarnvel::simd::avx2
+
+#endif  // __x86_64__
