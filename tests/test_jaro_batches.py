@@ -175,3 +175,15 @@ def test_every_simd_level_gives_the_same_bits():
     assert ref["mixed"] == ref["scalar"]
     for level, res in results.items():
         assert res == ref, level
+
+
+def test_cdist_with_many_distinct_symbols():
+    # Rows of one lane group with hundreds of distinct non-ASCII symbols (more than one
+    # group table holds) and columns sharing some of them.
+    rng = random.Random(SEED + 4)
+    pool = [chr(0x3400 + i) for i in range(600)]
+    la = ["".join(rng.choice(pool) for _ in range(rng.randint(8, 16))) for _ in range(70)]
+    lb = [rng.choice(la)[: rng.randint(1, 16)] + rng.choice(pool) for _ in range(40)] + ["abc", ""]
+    rows = tarnvel.jaro_winkler_cdist(la, lb)
+    for a, row in zip(la, rows):
+        assert hexes(row) == hexes(scalar_row(a, lb))

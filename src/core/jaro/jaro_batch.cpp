@@ -152,7 +152,7 @@ struct Cand {
     Text text;
     bool ascii;
     std::uint8_t len;  // code points, 1..64
-    std::uint32_t pos;  // where the value goes
+    std::size_t pos;   // where the value goes
 };
 
 // Runs the lane kernel over groups of one lane class; writes out[c.pos]. Symbols the
@@ -211,7 +211,7 @@ int lane_class(std::size_t len, const dispatch::KernelTable& k) {
 // Values for candidates [begin, end) of the list, written to out[begin..end).
 struct Classified {
     std::vector<Cand> by_class[4];
-    std::vector<std::uint32_t> others;
+    std::vector<std::size_t> others;
 };
 
 void classify(std::span<const Text> cands, std::size_t begin, std::size_t end,
@@ -224,10 +224,9 @@ void classify(std::span<const Text> cands, std::size_t begin, std::size_t end,
         const std::size_t len = ascii ? t.size : count_code_points(t);
         const int c = (len == 0 || len > kMaxLaneText) ? -1 : lane_class(len, k);
         if (c < 0) {
-            cl.others.push_back(static_cast<std::uint32_t>(i));
+            cl.others.push_back(i);
         } else {
-            cl.by_class[c].push_back({t, ascii, static_cast<std::uint8_t>(len),
-                                      static_cast<std::uint32_t>(i)});
+            cl.by_class[c].push_back({t, ascii, static_cast<std::uint8_t>(len), i});
         }
     }
 }
@@ -240,7 +239,7 @@ void run_classified_vb(const QueryMap& q, Text query, std::span<const Text> cand
     if (!cl.by_class[1].empty()) run_class<std::uint16_t, VB>(q, cl.by_class[1], p, out, k.jaro_lanes[1]);
     if (!cl.by_class[2].empty()) run_class<std::uint32_t, VB>(q, cl.by_class[2], p, out, k.jaro_lanes[2]);
     if (!cl.by_class[3].empty()) run_class<std::uint64_t, VB>(q, cl.by_class[3], p, out, k.jaro_lanes[3]);
-    for (std::uint32_t i : cl.others) out[i] = jaro_winkler(query, cands[i], p);
+    for (std::size_t i : cl.others) out[i] = jaro_winkler(query, cands[i], p);
 }
 
 void run_classified(const QueryMap& q, Text query, std::span<const Text> cands,
@@ -311,7 +310,7 @@ inline std::size_t head_prefix(Head a, Head b) {
 struct Decoded {
     std::vector<std::uint32_t> sym;
     std::vector<std::size_t> off;
-    std::vector<std::uint32_t> len;  // code points
+    std::vector<std::size_t> len;  // code points
     std::vector<std::uint8_t> ascii;
     std::vector<Head> head;
 
@@ -332,7 +331,7 @@ struct Decoded {
             std::uint32_t* dst = sym.data() + o;
             std::size_t k = 0;
             for_each_symbol(list[i], asc, [&](std::size_t, std::uint32_t c) { dst[k++] = c; });
-            len[i] = static_cast<std::uint32_t>(k);
+            len[i] = k;
             head[i] = make_head(dst, k, pad);
             o += k;
         }
@@ -374,7 +373,7 @@ struct BigMap {
 };
 
 template <typename Lane, std::size_t VB>
-void matrix_group(const Decoded& rows, const std::uint32_t* members, std::size_t cnt,
+void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t cnt,
                   const Decoded& cols, std::span<const Text> list_a, std::span<const Text> list_b,
                   double p, LanesFn kernel, std::vector<std::vector<double>>& out) {
     constexpr std::size_t kLanes = VB / sizeof(Lane);
@@ -444,11 +443,11 @@ void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text
                   std::span<const Text> list_b, double p, const dispatch::KernelTable& k,
                   std::vector<std::vector<double>>& out) {
     // Rows by lane class; each group of rows is one unit of parallel work.
-    std::vector<std::uint32_t> by_class[4], scalar_rows;
+    std::vector<std::size_t> by_class[4], scalar_rows;
     for (std::size_t i = 0; i < list_a.size(); ++i) {
         const std::size_t n = rows.len[i];
         const int c = (n == 0 || n > kMaxLaneText) ? -1 : lane_class(n, k);
-        (c < 0 ? scalar_rows : by_class[c]).push_back(static_cast<std::uint32_t>(i));
+        (c < 0 ? scalar_rows : by_class[c]).push_back(i);
     }
     struct Unit {
         int cls;  // -1: one scalar row
@@ -470,7 +469,7 @@ void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text
                     out[r][j] = jaro_winkler(list_a[r], list_b[j], p);
                 continue;
             }
-            const std::uint32_t* members = by_class[un.cls].data() + un.begin;
+            const std::size_t* members = by_class[un.cls].data() + un.begin;
             const LanesFn fn = k.jaro_lanes[un.cls];
             switch (un.cls) {
                 case 0: matrix_group<std::uint8_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
