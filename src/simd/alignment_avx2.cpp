@@ -1,10 +1,10 @@
-// AVX2 instantiations of the exact anti-diagonal Needleman-Wunsch kernels.
+// AVX2 Needleman-Wunsch kernels: the exact anti-diagonal sweeps of alignment_simd.hpp
+// on 256-bit vectors of 16-, 32- and 64-bit lanes.
 //
-// The kernels are the generic loops of alignment_kernels.hpp; compiled under this target
-// the compiler turns each anti-diagonal into avx2 vector code. They are used only for pairs
-// whose scores prove that no value can saturate (see alignment.cpp), so they return
-// exactly the portable result. Only reached after the processor reported avx2.
-// See also: alignment_avx512.cpp, src/core/alignment/alignment.cpp.
+// Used only for pairs whose scores prove that no value can saturate (see
+// core/alignment/alignment.cpp), so they return exactly the portable result. Only reached
+// after the processor reported AVX2.
+// See also: alignment_avx512.cpp, alignment_simd.hpp.
 #include <cstddef>
 #include <cstdint>
 
@@ -12,6 +12,7 @@
 #include "dispatch/kernels.hpp"
 
 #if defined(__x86_64__)
+#include <immintrin.h>
 
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
@@ -19,31 +20,95 @@
 namespace tarnvel::simd::avx2 {
 namespace {
 
-struct Tag {};
+inline __m256i loadv(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+inline void storev(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+
+template <class TT, class SS>
+struct OpsBase {
+    using T = TT;
+    using S = SS;
+    using V = __m256i;
+    static constexpr std::size_t L = 32 / sizeof(T);
+    static V load(const T* p) { return loadv(p); }
+    static void store(T* p, V v) { storev(p, v); }
+    static V steps(T x) {
+        alignas(32) T tmp[L];
+        for (std::size_t j = 0; j < L; ++j)
+            tmp[j] = static_cast<T>(static_cast<std::int64_t>(x) * static_cast<std::int64_t>(j));
+        return loadv(tmp);
+    }
+};
+
+struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
+    static V set1(T x) { return _mm256_set1_epi16(x); }
+    static V add(V x, V y) { return _mm256_add_epi16(x, y); }
+    static V max(V x, V y) { return _mm256_max_epi16(x, y); }
+    static V select_eq(const S* a, const S* b, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi16(loadv(a), loadv(b)));
+    }
+    static V shift_in(V prev, V cur) {
+        return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 14);
+    }
+    static V blend_from(V rows, T d, V x, V y) {
+        return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi16(rows, set1(static_cast<T>(d - 1))));
+    }
+};
+
+struct Ops32 : OpsBase<std::int32_t, std::uint32_t> {
+    static V set1(T x) { return _mm256_set1_epi32(x); }
+    static V add(V x, V y) { return _mm256_add_epi32(x, y); }
+    static V max(V x, V y) { return _mm256_max_epi32(x, y); }
+    static V select_eq(const S* a, const S* b, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi32(loadv(a), loadv(b)));
+    }
+    static V shift_in(V prev, V cur) {
+        return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 12);
+    }
+    static V blend_from(V rows, T d, V x, V y) {
+        return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi32(rows, set1(d - 1)));
+    }
+};
+
+struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
+    static V set1(T x) { return _mm256_set1_epi64x(x); }
+    static V add(V x, V y) { return _mm256_add_epi64(x, y); }
+    static V max(V x, V y) { return _mm256_blendv_epi8(x, y, _mm256_cmpgt_epi64(y, x)); }
+    static V select_eq(const S* a, const S* b, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi64(loadv(a), loadv(b)));
+    }
+    static V shift_in(V prev, V cur) {
+        return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 8);
+    }
+    static V blend_from(V rows, T d, V x, V y) {
+        return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi64(rows, set1(d - 1)));
+    }
+};
+
+#include "simd/alignment_simd.hpp"
 
 std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return core::detail::nw_linear_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_linear_blocks<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return core::detail::nw_linear_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_linear_blocks<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return core::detail::nw_linear_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_linear_blocks<Ops64>(a, n, rb, m, s, w);
 }
 std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return core::detail::nw_affine_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_affine_blocks<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return core::detail::nw_affine_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_affine_blocks<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return core::detail::nw_affine_diagonals<Tag>(a, n, rb, m, s, w);
+    return nw_affine_blocks<Ops64>(a, n, rb, m, s, w);
 }
 
 }  // namespace

@@ -103,7 +103,8 @@ std::size_t nw_linear_work_cells(std::size_t n, std::size_t m) {
 template <class T>
 std::size_t nw_affine_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    return 9 * (h + 2 + lane_pad<T>()) + 3 * (m + 1);
+    // The vector kernels (src/simd/alignment_simd.hpp) keep five arrays per diagonal.
+    return 15 * (h + 2 + lane_pad<T>()) + 3 * (m + 1);
 }
 
 // scores: match, mismatch, gap. Inside a stripe of rows i0 + 1 .. i0 + h, diagonal d

@@ -1,0 +1,199 @@
+// Exact anti-diagonal Needleman-Wunsch kernels over a vector-operations struct; included by
+// alignment_avx2.cpp and alignment_avx512.cpp inside their target region and namespace, so
+// every instantiation is compiled for (and private to) one target.
+//
+// Same sweep as core/alignment/alignment_kernels.hpp (horizontal stripes, anti-diagonals
+// indexed by the row), with one difference that matters for speed: every vector of a
+// diagonal is loaded by the next diagonal at exactly the address and width it was stored
+// with, and the neighbour one row up is formed in registers (Ops::shift_in) instead of by
+// an unaligned reload. An unaligned load that overlaps two stores still in flight cannot
+// be forwarded and stalls; with short diagonals that stall dominated.
+// Blocks of L rows start at row 1; a diagonal computes the blocks that hold its valid rows
+// (its first rows may be columns beyond m and its last ones rows below the diagonal: such
+// cells are garbage that no valid cell reads). The column-0 cell of a diagonal (row d) is
+// produced in the vector by a blend, so no scalar store ever lands inside a vector.
+//
+// Ops provides: T (lane integer), S (symbol), V (vector), L (lanes), load, store, set1,
+// add, max, select_eq(a, b, if_equal, otherwise), shift_in(prev, cur) (lane 0 from the
+// last lane of prev, lane j from lane j - 1 of cur), steps(x) (lane j = j x) and
+// blend_from(rows, d, x, y) (x in lanes whose row is >= d, else y).
+// Requires the headers of alignment_kernels.hpp (stripe_rows, lane_pad) to be included.
+
+template <class Ops>
+typename Ops::T nw_linear_blocks(const typename Ops::S* a, std::size_t n,
+                                 const typename Ops::S* rb, std::size_t m,
+                                 const typename Ops::T* scores, typename Ops::T* work) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t L = Ops::L;
+    const T gap = scores[2];
+    const V vmatch = Ops::set1(scores[0]), vmismatch = Ops::set1(scores[1]);
+    const V vgap = Ops::set1(gap);
+    const V gap_steps = Ops::steps(gap);
+    const V row_steps = Ops::steps(1);
+    const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
+    const std::size_t w = hmax + 2 + core::detail::lane_pad<T>();
+    T* row = work + 3 * w;
+    for (std::size_t k = 0; k <= m; ++k)
+        row[k] = static_cast<T>(static_cast<std::int64_t>(gap) * static_cast<std::int64_t>(k));
+    for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
+        const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
+        const typename Ops::S* as = a + i0;
+        T* p2 = work;
+        T* p1 = work + w;
+        T* cur = work + 2 * w;
+        T top1 = row[0];  // cell (0, d - 1)
+        T top2 = 0;       // cell (0, d - 2)
+        for (std::size_t d = 1; d <= h + m; ++d) {
+            const std::size_t lo = d > m ? d - m : 1;
+            const std::size_t last = d <= h ? d : h;
+            const std::size_t kb = (lo - 1) / L, ke = (last - 1) / L;
+            V prev_up = kb == 0 ? Ops::set1(top1) : Ops::load(p1 + 1 + (kb - 1) * L);
+            V prev_dg = kb == 0 ? Ops::set1(top2) : Ops::load(p2 + 1 + (kb - 1) * L);
+            for (std::size_t k = kb; k <= ke; ++k) {
+                const std::size_t r0 = 1 + k * L;
+                const V left = Ops::load(p1 + r0);
+                const V up = Ops::shift_in(prev_up, left);
+                const V d2 = Ops::load(p2 + r0);
+                const V diag = Ops::shift_in(prev_dg, d2);
+                const V s = Ops::select_eq(as + r0 - 1, rb + (m + r0) - d, vmatch, vmismatch);
+                V v = Ops::max(Ops::add(diag, s), Ops::add(Ops::max(up, left), vgap));
+                if (d <= h && k == ke) {
+                    const V rows = Ops::add(Ops::set1(static_cast<T>(r0)), row_steps);
+                    const V edge = Ops::add(
+                        Ops::set1(static_cast<T>(static_cast<std::int64_t>(gap) *
+                                                 static_cast<std::int64_t>(i0 + r0))),
+                        gap_steps);
+                    v = Ops::blend_from(rows, static_cast<T>(d), edge, v);
+                }
+                Ops::store(cur + r0, v);
+                prev_up = left;
+                prev_dg = d2;
+            }
+            if (d >= h) row[d - h] = cur[h];
+            top2 = top1;
+            top1 = d <= m ? row[d] : 0;
+            T* t = p2;
+            p2 = p1;
+            p1 = cur;
+            cur = t;
+        }
+    }
+    return row[m];
+}
+
+// Affine: per diagonal the arrays X, Y, MX = max(M, X), MY = max(M, Y) and
+// T = max(M, X, Y). X(r, k) = max(X(r-1, k) + e, MY(r-1, k) + (o + e)) takes the row above,
+// Y(r, k) = max(Y(r, k-1) + e, MX(r, k-1) + (o + e)) the same row of the previous
+// diagonal, M(r, k) = T(r-1, k-1) + s the row above on the diagonal before. Exact
+// arithmetic makes max(M, Y) + (o + e) equal to max((M + o) + e, (Y + o) + e).
+// A stripe hands X, MY and T of its last row to the next one.
+template <class Ops>
+typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
+                                 const typename Ops::S* rb, std::size_t m,
+                                 const typename Ops::T* scores, typename Ops::T* work) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t L = Ops::L;
+    const T open = scores[2], extend = scores[3], neg = scores[4];
+    const V vmatch = Ops::set1(scores[0]), vmismatch = Ops::set1(scores[1]);
+    const V vext = Ops::set1(extend);
+    const V vopen_ext = Ops::set1(static_cast<T>(open + extend));
+    const V vneg = Ops::set1(neg);
+    const V ext_steps = Ops::steps(extend);
+    const V row_steps = Ops::steps(1);
+    const auto gap_run = [open, extend](std::size_t k) {
+        return static_cast<T>(static_cast<std::int64_t>(open) +
+                              static_cast<std::int64_t>(extend) * static_cast<std::int64_t>(k));
+    };
+    const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
+    const std::size_t w = hmax + 2 + core::detail::lane_pad<T>();
+    T* rx = work + 15 * w;
+    T* rmy = rx + (m + 1);
+    T* rt = rmy + (m + 1);
+    rx[0] = neg;
+    rmy[0] = 0;
+    rt[0] = 0;
+    for (std::size_t k = 1; k <= m; ++k) {
+        rx[k] = neg;
+        rmy[k] = rt[k] = gap_run(k);
+    }
+    for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
+        const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
+        const typename Ops::S* as = a + i0;
+        // Three rotating sets of five arrays: diagonal d - 2, d - 1 and d.
+        T* set2 = work;
+        T* set1 = work + 5 * w;
+        T* set0 = work + 10 * w;
+        T top_x = rx[0], top_my = rmy[0], top_t1 = rt[0], top_t2 = 0;
+        for (std::size_t d = 1; d <= h + m; ++d) {
+            T* x1 = set1;
+            T* y1 = set1 + w;
+            T* mx1 = set1 + 2 * w;
+            T* my1 = set1 + 3 * w;
+            T* t2 = set2 + 4 * w;
+            T* x0 = set0;
+            T* y0 = set0 + w;
+            T* mx0 = set0 + 2 * w;
+            T* my0 = set0 + 3 * w;
+            T* t0 = set0 + 4 * w;
+            const std::size_t lo = d > m ? d - m : 1;
+            const std::size_t last = d <= h ? d : h;
+            const std::size_t kb = (lo - 1) / L, ke = (last - 1) / L;
+            V prev_x = kb == 0 ? Ops::set1(top_x) : Ops::load(x1 + 1 + (kb - 1) * L);
+            V prev_my = kb == 0 ? Ops::set1(top_my) : Ops::load(my1 + 1 + (kb - 1) * L);
+            V prev_t = kb == 0 ? Ops::set1(top_t2) : Ops::load(t2 + 1 + (kb - 1) * L);
+            for (std::size_t k = kb; k <= ke; ++k) {
+                const std::size_t r0 = 1 + k * L;
+                const V lx = Ops::load(x1 + r0);
+                const V lmy = Ops::load(my1 + r0);
+                const V lt = Ops::load(t2 + r0);
+                const V up_x = Ops::shift_in(prev_x, lx);
+                const V up_my = Ops::shift_in(prev_my, lmy);
+                const V dg_t = Ops::shift_in(prev_t, lt);
+                const V s = Ops::select_eq(as + r0 - 1, rb + (m + r0) - d, vmatch, vmismatch);
+                const V vm = Ops::add(dg_t, s);
+                V vx = Ops::max(Ops::add(up_x, vext), Ops::add(up_my, vopen_ext));
+                V vy = Ops::max(Ops::add(Ops::load(y1 + r0), vext),
+                                Ops::add(Ops::load(mx1 + r0), vopen_ext));
+                V vmx = Ops::max(vm, vx);
+                V vmy = Ops::max(vm, vy);
+                V vt = Ops::max(vmx, vy);
+                if (d <= h && k == ke) {
+                    const V rows = Ops::add(Ops::set1(static_cast<T>(r0)), row_steps);
+                    const V edge = Ops::add(Ops::set1(gap_run(i0 + r0)), ext_steps);
+                    const T dd = static_cast<T>(d);
+                    vx = Ops::blend_from(rows, dd, edge, vx);
+                    vy = Ops::blend_from(rows, dd, vneg, vy);
+                    vmx = Ops::blend_from(rows, dd, edge, vmx);
+                    vmy = Ops::blend_from(rows, dd, edge, vmy);
+                    vt = Ops::blend_from(rows, dd, edge, vt);
+                }
+                Ops::store(x0 + r0, vx);
+                Ops::store(y0 + r0, vy);
+                Ops::store(mx0 + r0, vmx);
+                Ops::store(my0 + r0, vmy);
+                Ops::store(t0 + r0, vt);
+                prev_x = lx;
+                prev_my = lmy;
+                prev_t = lt;
+            }
+            if (d >= h) {
+                rx[d - h] = x0[h];
+                rmy[d - h] = my0[h];
+                rt[d - h] = t0[h];
+            }
+            top_t2 = top_t1;
+            if (d <= m) {
+                top_x = rx[d];
+                top_my = rmy[d];
+                top_t1 = rt[d];
+            }
+            T* t = set2;
+            set2 = set1;
+            set1 = set0;
+            set0 = t;
+        }
+    }
+    return rt[m];
+}
