@@ -86,6 +86,69 @@ void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
     for (int l = 0; l < 4; ++l) out[l] = static_cast<std::uint32_t>(sc[l]);
 }
 
+
+// Blocked Myers with four pattern blocks per vector along an anti-diagonal (see the
+// eight-lane form in levenshtein_avx512.cpp): lane l holds block 4s + l and works on text
+// column tau - l at step tau.
+std::uint32_t lev_blocked(const std::uint64_t* rows, const std::uint64_t* rev_rows, std::size_t n,
+                          std::size_t words, std::size_t m, std::uint8_t* hbuf) {
+    const __m256i lane_ids = _mm256_set_epi64x(3, 2, 1, 0);
+    const __m256i lane_bits = _mm256_set_epi64x(8, 4, 2, 1);
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i ones = _mm256_set1_epi64x(-1);
+    std::int64_t sum = static_cast<std::int64_t>(n);
+    for (std::size_t first = 0; first < words; first += 4) {
+        const std::size_t real = words - first < 4 ? words - first : 4;
+        const unsigned real_mask = (1u << real) - 1;
+        const __m256i offs = _mm256_add_epi64(lane_ids, _mm256_set1_epi64x(static_cast<long long>(first)));
+        __m256i vp = ones, vn = _mm256_setzero_si256();
+        const bool top = first == 0;
+        __m256i hin = _mm256_set_epi64x(0, 0, 0, top ? 1 : hbuf[0]);
+        const std::size_t steps = n + 3;
+        for (std::size_t tau = 0; tau < steps; ++tau) {
+            unsigned valid = tau >= 3 ? 0xFu : (1u << (tau + 1)) - 1;
+            if (tau + 1 > n) valid &= ~((1u << (tau + 1 - n)) - 1) & 0xFu;
+            valid &= real_mask;
+            const __m256i live = _mm256_cmpeq_epi64(
+                _mm256_and_si256(_mm256_set1_epi64x(static_cast<long long>(valid)), lane_bits), lane_bits);
+            const __m256i idx = _mm256_add_epi64(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rev_rows + (n + 6 - tau))), offs);
+            const __m256i eq0 = _mm256_mask_i64gather_epi64(
+                _mm256_setzero_si256(), reinterpret_cast<const long long*>(rows), idx, live, 8);
+            const __m256i hp_in = _mm256_and_si256(hin, one);
+            const __m256i hn_in = _mm256_srli_epi64(hin, 1);
+            const __m256i xv = _mm256_or_si256(eq0, vn);
+            const __m256i eq = _mm256_or_si256(eq0, hn_in);
+            const __m256i xh = _mm256_or_si256(
+                _mm256_xor_si256(_mm256_add_epi64(_mm256_and_si256(eq, vp), vp), vp), eq);
+            const __m256i ph = _mm256_or_si256(vn, _mm256_xor_si256(_mm256_or_si256(xh, vp), ones));
+            const __m256i mh = _mm256_and_si256(vp, xh);
+            const __m256i hout = _mm256_or_si256(_mm256_srli_epi64(ph, 63),
+                                                 _mm256_slli_epi64(_mm256_srli_epi64(mh, 63), 1));
+            const __m256i phs = _mm256_or_si256(_mm256_slli_epi64(ph, 1), hp_in);
+            const __m256i mhs = _mm256_or_si256(_mm256_slli_epi64(mh, 1), hn_in);
+            const __m256i nvp = _mm256_or_si256(mhs, _mm256_xor_si256(_mm256_or_si256(xv, phs), ones));
+            const __m256i nvn = _mm256_and_si256(phs, xv);
+            vp = _mm256_blendv_epi8(vp, nvp, live);
+            vn = _mm256_blendv_epi8(vn, nvn, live);
+            if (tau >= 3 && tau - 3 < n)
+                hbuf[tau - 3] = static_cast<std::uint8_t>(_mm256_extract_epi64(hout, 3));
+            const std::uint64_t next = top ? 1 : (tau + 1 < n ? hbuf[tau + 1] : 0);
+            hin = _mm256_blend_epi32(_mm256_permute4x64_epi64(hout, 0x93),
+                                     _mm256_set1_epi64x(static_cast<long long>(next)), 0x03);
+        }
+        alignas(32) std::uint64_t pv[4], nv[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pv), vp);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(nv), vn);
+        for (std::size_t l = 0; l < real; ++l) {
+            std::uint64_t mask = ~std::uint64_t{0};
+            if (first + l == words - 1 && m % 64 != 0) mask = (std::uint64_t{1} << (m % 64)) - 1;
+            sum += __builtin_popcountll(pv[l] & mask) - __builtin_popcountll(nv[l] & mask);
+        }
+    }
+    return static_cast<std::uint32_t>(sum);
+}
+
 namespace {
 
 // Vector operations for the packed-lane kernel (levenshtein_packed.hpp).
@@ -145,6 +208,7 @@ void fill(dispatch::KernelTable& t) {
     t.lev_packed[2] = &lev_packed32;
     t.lev_packed[3] = &lev_packed64;
     t.lev_vec_bytes = 32;
+    t.lev_blocked = &lev_blocked;
 }
 
 const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill);

@@ -13,6 +13,8 @@
 namespace tarnvel::simd::avx2 {
 void myers_4way(const core::MyersPattern& p, const std::uint8_t* const* texts,
                 const std::size_t* lens, std::uint32_t* out);
+std::uint32_t lev_blocked(const std::uint64_t* rows, const std::uint64_t* rev_rows, std::size_t n,
+                          std::size_t words, std::size_t m, std::uint8_t* hbuf);
 void lev_packed8(const core::LevPackedJob& job);
 void lev_packed16(const core::LevPackedJob& job);
 void lev_packed32(const core::LevPackedJob& job);

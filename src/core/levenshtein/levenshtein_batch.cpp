@@ -141,22 +141,22 @@ void batch_chunk(const PreparedQuery& q, const Text* cands, const std::uint8_t* 
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
     const std::size_t n = candidates.size();
     if (n == 0) return;
-    bool all_ascii = false;
-    const auto flags = ascii_flags(candidates, all_ascii);
     PreparedQuery q(query);
-    if (!all_ascii || !q.word) q.prepare_codepoints();
+    q.prepare_codepoints();  // cheap, and lets every chunk test its own candidates
     const std::size_t k = static_cast<std::size_t>(dispatch::simd_lanes());
     engine::parallel_chunks(std::span<std::uint32_t>(out, n), engine::kChunkSize,
                             [&](std::size_t chunk, std::span<std::uint32_t> slice) {
                                 const std::size_t lo = chunk * engine::kChunkSize;
+                                const Text* cands = candidates.data() + lo;
+                                std::uint8_t flags[engine::kChunkSize];
+                                for (std::size_t i = 0; i < slice.size(); ++i) flags[i] = is_ascii(cands[i]);
                                 Scratch s;
                                 if (q.word) {
-                                    batch_chunk(q, candidates.data() + lo, flags.data() + lo,
-                                                slice.size(), k, slice.data(), s);
+                                    batch_chunk(q, cands, flags, slice.size(), k, slice.data(), s);
                                     return;
                                 }
                                 for (std::size_t i = 0; i < slice.size(); ++i)
-                                    slice[i] = distance_to(q, candidates[lo + i], flags[lo + i], s);
+                                    slice[i] = distance_to(q, cands[i], flags[i], s);
                             });
 }
 
