@@ -92,6 +92,23 @@ def test_byte_order_sort():
         assert scores(a, b) == {n: r(a, b) for n, (_, r) in SCORERS.items()}
 
 
+def test_tokens_sharing_long_prefixes_and_nul():
+    # Tokens that agree in their first 8 bytes (or 3 code points), and NUL, which sorts
+    # like the end of a shorter token.
+    rng = random.Random(f"{SEED}-prefixes")
+    vocab = ["abcdefgh", "abcdefghi", "abcdefgh\0", "abcdefgh\0a", "ab", "ab\0", "a\0",
+             "abcdefghab", "中文字", "中文字x", "中文\0", "中文字\0", "中文"]
+    for _ in range(40 * MULTIPLIER):
+        a = " ".join(rng.choice(vocab) for _ in range(rng.randint(1, 6)))
+        b = " ".join(rng.choice(vocab) for _ in range(rng.randint(1, 6)))
+        for name, (fn, reference) in SCORERS.items():
+            assert fn(a, b) == reference(a, b), (name, a, b)
+        ascii_a, ascii_b = a.replace("中", "z").replace("文", "y").replace("字", "x"), b
+        ascii_b = ascii_b.replace("中", "z").replace("文", "y").replace("字", "x")
+        assert tarnvel.fuzz_token_sort_ratio(ascii_a, ascii_b) == \
+            ref.token_sort_ratio(ascii_a, ascii_b)
+
+
 def word_text(rng, vocab, max_words, seps):
     words = [rng.choice(vocab) for _ in range(rng.randint(0, max_words))]
     out = []

@@ -50,12 +50,19 @@ std::uint64_t sort_key(const CharT* p, std::size_t n) {
     return k;
 }
 
+// Symbols held in full by the key: tokens no longer than this compare by key and length.
+template <typename CharT>
+constexpr std::size_t kKeySymbols = sizeof(CharT) == 1 ? 8 : 3;
+
 template <typename CharT>
 bool operator<(const Token<CharT>& a, const Token<CharT>& b) {
     if (a.key != b.key) return a.key < b.key;
+    // Equal keys: the shorter token is a prefix of the longer one as far as the key
+    // reaches, so short tokens are ordered by length alone.
+    if (a.size <= kKeySymbols<CharT> || b.size <= kKeySymbols<CharT>) return a.size < b.size;
     const std::size_t n = std::min(a.size, b.size);
     if constexpr (sizeof(CharT) == 1) {
-        const int r = n == 0 ? 0 : std::memcmp(a.data, b.data, n);
+        const int r = std::memcmp(a.data, b.data, n);
         if (r != 0) return r < 0;
     } else {
         for (std::size_t i = 0; i < n; ++i)
@@ -67,7 +74,7 @@ bool operator<(const Token<CharT>& a, const Token<CharT>& b) {
 template <typename CharT>
 bool operator==(const Token<CharT>& a, const Token<CharT>& b) {
     return a.key == b.key && a.size == b.size &&
-           (a.size == 0 || std::memcmp(a.data, b.data, a.size * sizeof(CharT)) == 0);
+           (a.size <= kKeySymbols<CharT> || std::memcmp(a.data, b.data, a.size * sizeof(CharT)) == 0);
 }
 
 template <typename CharT>
