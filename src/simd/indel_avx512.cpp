@@ -12,6 +12,9 @@
 // point only adds never-matching pattern positions, which cannot change the LCS; the
 // choice's code point count comes from its non-continuation bytes.
 //
+// A non-ASCII query symbol arrives as 0x80; it is only used with ASCII choices, which
+// never hold that byte, so it matches nothing, as the decoded comparison would say.
+//
 // Each lane computes exactly what the portable path computes: the LCS, then
 // (1 - (n + m - 2 * LCS) / (n + m)) * 100 in scalar double arithmetic.
 #if defined(__x86_64__)
@@ -34,7 +37,7 @@
 namespace tarnvel::simd::avx512 {
 namespace {
 
-constexpr std::size_t kMaxSlots = 128;  // distinct symbols of an ASCII query
+constexpr std::size_t kMaxSlots = 129;  // distinct query symbols: ASCII, plus 0x80 for the rest
 
 inline double ratio_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
     const std::uint64_t total = std::uint64_t{n} + m;

@@ -105,7 +105,7 @@ std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& row
 IndelQuery::IndelQuery(Text query) {
     if (is_ascii(query)) {
         len_ = query.size;
-        prepare_lanes(query);
+        prepare_lanes(byte_seq(query));
         if (len_ <= 64) {
             mode_ = Mode::ascii_word;
             for (std::size_t i = 0; i < len_; ++i) peq_[query.bytes()[i]] |= std::uint64_t{1} << i;
@@ -116,13 +116,18 @@ IndelQuery::IndelQuery(Text query) {
     } else {
         const std::vector<std::uint32_t> cps = decode_utf8(query);
         len_ = cps.size();
+        prepare_lanes(cp_seq(cps));
         const bool narrow =
             std::all_of(cps.begin(), cps.end(), [](std::uint32_t c) { return c < 256; });
         if (len_ <= 64) {
             mode_ = Mode::cp_word;
             for (std::size_t i = 0; i < len_; ++i)
                 if (cps[i] < 256) peq_[cps[i]] |= std::uint64_t{1} << i;
-            if (!narrow) block_.assign(cp_seq(cps));  // one word; rows of symbols >= 256
+            if (!narrow) {
+                block_.assign(cp_seq(cps));  // one word; rows of symbols >= 256
+                for (const std::uint32_t c : cps)
+                    if (c >= 256) wide_filter_[(c & 4095) >> 6] |= std::uint64_t{1} << (c & 63);
+            }
         } else {
             mode_ = Mode::cp_block;
             block_.assign(cp_seq(cps));
@@ -149,10 +154,22 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
         case Mode::cp_word: {
             std::uint64_t v = ~std::uint64_t{0};
             std::size_t m = 0;
-            const bool wide = block_.size() != 0;
             for (std::size_t i = 0; i < size; ++m) {
-                const std::uint32_t c = next_code_point(s, i);
-                const std::uint64_t mask = c < 256 ? peq_[c] : (wide ? block_.row(c)[0] : 0);
+                std::uint64_t mask;
+                if (s[i] < 0x80) {
+                    mask = peq_[s[i]];
+                    ++i;
+                } else {
+                    const std::uint32_t c = next_code_point(s, i);
+                    if (c < 256) {
+                        mask = peq_[c];
+                    } else {
+                        // Most wide symbols of a choice are absent from the query: the
+                        // filter answers that without a hash probe.
+                        const std::uint32_t h = c & 4095;
+                        mask = (wide_filter_[h >> 6] >> (h & 63)) & 1 ? block_.row(c)[0] : 0;
+                    }
+                }
                 v = lcs_step(v, mask);
             }
             choice_len = m;
@@ -204,15 +221,20 @@ void IndelQuery::score_many(const Text* choices, std::size_t count, double* out)
 
 // The lane kernels pay one byte compare per distinct query symbol for every 4 (or 2)
 // choices and stream the query cheaply; on city and person names they beat the one-word
-// kernel even for queries of 40 distinct symbols, so every ASCII query takes them.
-void IndelQuery::prepare_lanes(Text query) {
+// kernel even for queries of 40 distinct symbols, so every query takes them. A non-ASCII
+// query symbol becomes 0x80, a byte no ASCII choice holds: such a query runs its ASCII
+// choices through the lanes, where the symbol matches nothing, exactly as it should.
+template <typename CharT>
+void IndelQuery::prepare_lanes(Seq<CharT> query) {
     const auto& kt = dispatch::kernels();
     if (!kt.indel_lanes[0] || !kt.indel_lanes[1]) return;
-    std::int16_t slot_of[128];
+    query_ascii_ = sizeof(CharT) == 1;
+    std::int16_t slot_of[129];
     std::fill(std::begin(slot_of), std::end(slot_of), std::int16_t{-1});
     slots_.resize(query.size);
     for (std::size_t i = 0; i < query.size; ++i) {
-        const std::uint8_t c = query.bytes()[i];
+        const auto cp = static_cast<std::uint32_t>(query[i]);
+        const std::uint8_t c = cp < 128 ? static_cast<std::uint8_t>(cp) : std::uint8_t{0x80};
         if (slot_of[c] < 0) {
             slot_of[c] = static_cast<std::int16_t>(distinct_.size());
             distinct_.push_back(c);
@@ -225,16 +247,17 @@ void IndelQuery::prepare_lanes(Text query) {
 void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double* out) const {
     const auto& kt = dispatch::kernels();
     constexpr std::size_t kSub = 256;
-    Text group[3][kSub];  // choices of at most 16 bytes, at most 32, longer
+    Text group[3][kSub];  // lane choices of at most 16 bytes, at most 32; the others
     std::uint32_t where[3][kSub];
     double r[kSub];
     for (std::size_t lo = 0; lo < count; lo += kSub) {
         const std::size_t cnt = std::min(kSub, count - lo);
         std::size_t fill[3] = {0, 0, 0};
         for (std::size_t k = 0; k < cnt; ++k) {
-            const std::size_t size = choices[lo + k].size;
-            const int g = size <= 16 ? 0 : size <= 32 ? 1 : 2;
-            group[g][fill[g]] = choices[lo + k];
+            const Text c = choices[lo + k];
+            int g = c.size <= 16 ? 0 : c.size <= 32 ? 1 : 2;
+            if (g < 2 && !query_ascii_ && !is_ascii(c)) g = 2;
+            group[g][fill[g]] = c;
             where[g][fill[g]++] = static_cast<std::uint32_t>(lo + k);
         }
         for (int g = 0; g < 2; ++g) {

@@ -45,7 +45,8 @@ private:
     enum class Mode { ascii_word, ascii_block, cp_word, cp_block };
 
     std::size_t lcs_of(Text choice, std::size_t& choice_len) const;
-    void prepare_lanes(Text query);
+    template <typename CharT>
+    void prepare_lanes(Seq<CharT> query);
     void score_many_lanes(const Text* choices, std::size_t count, double* out) const;
 
     Mode mode_;
@@ -53,8 +54,11 @@ private:
     std::uint64_t len_mask_ = 0;
     alignas(64) std::uint64_t peq_[256] = {};  // one-word match masks (symbols < 256)
     BlockPattern block_;                       // multi-word, or symbols >= 256
-    // ASCII query for the lane kernels: distinct symbols, and each position's index among them.
+    std::uint64_t wide_filter_[64] = {};       // bit (c mod 4096) for query symbols >= 256
+    // The query for the lane kernels: distinct symbols (non-ASCII ones as 0x80), and each
+    // position's index among them.
     bool lanes_ = false;
+    bool query_ascii_ = true;
     std::vector<std::uint8_t> distinct_;
     std::vector<std::uint8_t> slots_;
 };
