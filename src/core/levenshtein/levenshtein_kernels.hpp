@@ -108,6 +108,7 @@ std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
     std::uint64_t* score = vn + words;  // value at each block's last row
     auto bottom = [&](std::size_t b) { return b == words - 1 ? m : 64 * (b + 1); };
     auto block_of = [&](std::size_t row) { return row <= 1 ? std::size_t{0} : std::min(words - 1, (row - 1) / 64); };
+    const std::uint64_t final_bit = std::uint64_t{1} << ((m - 1) % 64);
     std::size_t first = 0, last = block_of(hi_off);
     for (std::size_t b = 0; b <= last; ++b) {
         vp[b] = ~std::uint64_t{0};
@@ -124,11 +125,16 @@ std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
         if (c > lo_off) first = std::max(first, block_of(c - lo_off));
         const std::uint64_t* row = p.row(static_cast<std::uint32_t>(t[c - 1]));
         std::uint64_t hp = 1, hn = 0;
-        for (std::size_t b = first; b <= last; ++b) {
+        const std::size_t full_end = last < words - 1 ? last + 1 : words - 1;
+        std::size_t b = first;
+        for (; b < full_end; ++b) {
             const detail::BlockStep s = advance_block(row[b], vp[b], vn[b], hp, hn);
-            const std::uint64_t bit = std::uint64_t{1} << ((bottom(b) - 1) % 64);
-            score[b] += (s.ph & bit) != 0;
-            score[b] -= (s.mh & bit) != 0;
+            score[b] += (s.ph >> 63) - (s.mh >> 63);
+        }
+        if (b == words - 1 && b <= last) {
+            const detail::BlockStep s = advance_block(row[b], vp[b], vn[b], hp, hn);
+            score[b] += ((s.ph & final_bit) != 0);
+            score[b] -= ((s.mh & final_bit) != 0);
         }
     }
     return score[words - 1];
