@@ -259,9 +259,20 @@ double jaro_winkler(Text a, Text b, double p) {
         while (l < n && a.data[l] == b.data[l]) ++l;
         return winkler_boost(j, l, clamp_prefix_scale(p));
     }
-    const double j = jaro(a, b);
+    constexpr std::size_t kStackText = 256;
+    if (a.size > kStackText || b.size > kStackText) {
+        const double j = jaro(a, b);
+        if (j < kWinklerThreshold) return j;
+        return winkler_boost(j, winkler_prefix(a, b), clamp_prefix_scale(p));
+    }
+    std::uint32_t ba[kStackText], bb[kStackText];  // decoded once for both steps
+    const Seq<std::uint32_t> sa{ba, decode_into(a, ba)}, sb{bb, decode_into(b, bb)};
+    const double j = code_points(sa, sb);
     if (j < kWinklerThreshold) return j;
-    return winkler_boost(j, winkler_prefix(a, b), clamp_prefix_scale(p));
+    const std::size_t n = std::min({kMaxWinklerPrefix, sa.size, sb.size});
+    std::size_t l = 0;
+    while (l < n && sa[l] == sb[l]) ++l;
+    return winkler_boost(j, l, clamp_prefix_scale(p));
 }
 
 double jaro_bitpar(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
