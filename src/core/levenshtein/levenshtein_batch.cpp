@@ -1,10 +1,13 @@
 // Levenshtein batches and cross-products (see levenshtein.hpp).
 //
-// A query of 1 to 64 ASCII bytes becomes one MyersPattern shared by every worker; ASCII
-// candidates stream through it in groups of simd_lanes() (myers_multi), in chunks of
-// engine::kChunkSize. Everything else goes through a prepared query (decoded once, with
-// its bit-parallel pattern) instead of redoing that work per pair. Which route a pair
-// takes never changes its value.
+// Batch: a query of 1 to 64 ASCII bytes becomes one MyersPattern shared by every worker;
+// the candidates are cut into chunks of engine::kChunkSize, and inside a chunk the ASCII
+// ones stream through the pattern in groups of simd_lanes() (myers_multi), ordered by
+// length so a group's texts end together. Every other pair goes through a prepared query
+// (decoded once, with its bit-parallel pattern) instead of redoing that work per pair.
+// Cross-product: on a vector target the short strings of one list are packed many to a
+// register (levenshtein_packed.hpp) and the other list streams through them; otherwise
+// one row per work item as for a batch. Which route a pair takes never changes its value.
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -57,8 +60,9 @@ std::uint32_t distance_to(const PreparedQuery& q, Text c, bool c_ascii, Scratch&
     const std::size_t n = q.cps.size(), m = s.cps.size();
     if (n == 0) return static_cast<std::uint32_t>(m);
     if (m == 0) return static_cast<std::uint32_t>(n);
-    if (n <= 64 || m > 64) return myers_blocked(q.cp_pattern, cp_seq(s.cps), s.work);
-    // A long query against a short candidate: the candidate is the cheaper pattern.
+    if (n <= 64) return myers_blocked(q.cp_pattern, cp_seq(s.cps), s.work);
+    // A long query: the scalar routine picks the shorter pattern, trims, bands and
+    // vectorises; building a pattern per pair costs little next to that work.
     return levenshtein_codepoints(cp_seq(q.cps), cp_seq(s.cps));
 }
 
@@ -240,7 +244,9 @@ struct Table {
     }
 };
 
-constexpr std::size_t kMaxPackedSymbols = std::size_t{1} << 20;
+// Above this many distinct symbols the per-worker match table (one vector per symbol)
+// would grow past a few megabytes; such lists take the per-pair path.
+constexpr std::size_t kMaxPackedSymbols = std::size_t{1} << 16;
 
 // The cross-product on the packed-lane kernel: list_a (or list_b, when list_a is too short
 // to fill vectors) is cut into groups of short strings of one lane width; the other list
