@@ -1,8 +1,10 @@
 // Extraction: one query scored against many choices with the indel ratio (fuzz_ratio).
 //
-// The query's bit-parallel pattern is built once per call (IndelQuery) and every choice
-// is streamed through it, so a choice costs O(ceil(|query|/64) * |choice|) word steps and
-// no allocation. Scores are always the exact indel ratio with cutoff 0.0; the user's
+// The query is prepared once per call (IndelQuery): its bit-parallel pattern, through
+// which each choice streams (O(ceil(|query|/64) * |choice|) word steps, no allocation),
+// and, where the processor has AVX-512, its symbol sequence for the lane kernels, which
+// take short choices as 16- or 32-bit lane patterns and stream the query through 32 or 16
+// of them at once. Scores are always the exact indel ratio with cutoff 0.0; the user's
 // cutoff is applied afterwards as a filter (score >= cutoff; a NaN cutoff keeps nothing).
 //
 // Matches carry the choice's index, not a copy of its text: the caller's texts stay
