@@ -266,3 +266,27 @@ def test_values_identical_under_every_simd_level(testing):
     lists = [[rt(rng.choice([8, 16, 32, 64, 90]), rng.choice(alphas)) for _ in range(150)]
              for _ in range(2)]
     assert base["cdist"] == [[lev(x, y) for y in lists[1]] for x in lists[0][:40]]
+
+
+def test_many_threads_at_once(rng):
+    # Every entry point keeps its state per call; results must not depend on company.
+    a = _mixed_list(rng, 30)
+    b = _mixed_list(rng, 40)
+    expected_lev = [[lev(x, y) for y in b] for x in a]
+    expected_dam = [[dam(x, y) for y in b] for x in a]
+    failures = []
+
+    def work(i):
+        if tarnvel.levenshtein_cdist(a, b) != expected_lev:
+            failures.append(("lev", i))
+        if tarnvel.damerau_levenshtein_cdist(a, b) != expected_dam:
+            failures.append(("dam", i))
+        if tarnvel.levenshtein_batch(a[i % 30], b) != expected_lev[i % 30]:
+            failures.append(("batch", i))
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []

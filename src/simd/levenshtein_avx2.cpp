@@ -9,7 +9,7 @@
 #include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
 #include "dispatch/kernels.hpp"
-#include "simd/levenshtein_simd.hpp"
+#include "core/levenshtein/levenshtein_simd.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -8,7 +8,7 @@
 #include "core/common/panic.hpp"
 #include "core/common/text.hpp"
 #include "dispatch/cpu.hpp"
-#include "simd/levenshtein_simd.hpp"
+#include "core/levenshtein/levenshtein_simd.hpp"
 
 namespace tarnvel::core {
 

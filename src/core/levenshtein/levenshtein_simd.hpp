@@ -1,4 +1,4 @@
-// Vector variants of the Levenshtein kernels (defined in levenshtein_avx2.cpp and
+// Vector variants of the Levenshtein kernels (defined in simd/levenshtein_avx2.cpp and
 // levenshtein_avx512.cpp). Callers check the processor flags first; the signatures take
 // plain pointers so no vector type crosses into generic code.
 #pragma once
