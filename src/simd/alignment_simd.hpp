@@ -32,16 +32,16 @@ typename Ops::T nw_linear_blocks(const typename Ops::S* a, std::size_t n,
     const V gap_steps = Ops::steps(gap);
     const V row_steps = Ops::steps(1);
     const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
-    const std::size_t w = hmax + 2 + core::detail::lane_pad<T>();
+    const std::size_t w = core::detail::diagonal_stride<T>(hmax);
     T* row = work + 3 * w;
     for (std::size_t k = 0; k <= m; ++k)
         row[k] = static_cast<T>(static_cast<std::int64_t>(gap) * static_cast<std::int64_t>(k));
     for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
         const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
         const typename Ops::S* as = a + i0;
-        T* p2 = work;
-        T* p1 = work + w;
-        T* cur = work + 2 * w;
+        T* p2 = work + core::detail::diagonal_base<T>();
+        T* p1 = p2 + w;
+        T* cur = p2 + 2 * w;
         T top1 = row[0];  // cell (0, d - 1)
         T top2 = 0;       // cell (0, d - 2)
         for (std::size_t d = 1; d <= h + m; ++d) {
@@ -107,7 +107,7 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
                               static_cast<std::int64_t>(extend) * static_cast<std::int64_t>(k));
     };
     const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
-    const std::size_t w = hmax + 2 + core::detail::lane_pad<T>();
+    const std::size_t w = core::detail::diagonal_stride<T>(hmax);
     T* rx = work + 15 * w;
     T* rmy = rx + (m + 1);
     T* rt = rmy + (m + 1);
@@ -122,9 +122,9 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
         const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
         const typename Ops::S* as = a + i0;
         // Three rotating sets of five arrays: diagonal d - 2, d - 1 and d.
-        T* set2 = work;
-        T* set1 = work + 5 * w;
-        T* set0 = work + 10 * w;
+        T* set2 = work + core::detail::diagonal_base<T>();
+        T* set1 = set2 + 5 * w;
+        T* set0 = set2 + 10 * w;
         T top_x = rx[0], top_my = rmy[0], top_t1 = rt[0], top_t2 = 0;
         for (std::size_t d = 1; d <= h + m; ++d) {
             T* x1 = set1;

@@ -115,8 +115,10 @@ std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, bool affine,
     std::unique_ptr<std::byte[]> heap;
     std::byte* mem = local;
     if (bytes > sizeof local) {
-        heap.reset(new std::byte[bytes]);
-        mem = heap.get();
+        // The kernels want 64-byte aligned work (see diagonal_base()).
+        heap.reset(new std::byte[bytes + 64]);
+        const auto addr = reinterpret_cast<std::uintptr_t>(heap.get());
+        mem = heap.get() + ((64 - addr % 64) % 64);
     }
     std::memset(mem, 0, bytes);
     U* syms = reinterpret_cast<U*>(mem);

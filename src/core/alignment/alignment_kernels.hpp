@@ -1,18 +1,20 @@
-// Exact Needleman-Wunsch kernels along anti-diagonals, generic over the lane type.
+// Exact Needleman-Wunsch kernels along anti-diagonals, generic over the lane type: the
+// portable kernels, and the sizes and layout shared with the vector kernels.
 //
 // Cells with i + k = d do not depend on each other, so a whole anti-diagonal is one loop
-// without a carried dependency (Wozniak 1997); the compiler vectorises it for the target
-// of the translation unit that instantiates it. The arithmetic is plain: the caller must
-// have proven (alignment.cpp, exact_lanes()) that no value of the recurrence can leave
-// the range of T, in which case it equals the saturating recurrence value for value.
+// without a carried dependency (Wozniak 1997), which the compiler vectorises for the
+// baseline instruction set. The arithmetic is plain: the caller must have proven
+// (alignment.cpp, linear_lanes() / affine_lanes()) that no value of the recurrence can
+// leave the range of T, in which case it equals the saturating recurrence value for value.
 //
-// Each target instantiates these with its own Tag type, so the instantiations are
-// distinct symbols and the linker can never hand a baseline caller an AVX copy.
+// The Tag parameter keeps each instantiation a distinct symbol, so that a copy compiled
+// for another target can never be picked by the linker for a baseline caller.
 // Layout: diagonals are indexed by the row i (0..n); three diagonals rotate in `work`.
 // a holds the n symbols of a; rb holds the m symbols of b in reverse order, so that cell
 // (i, d - i) compares a[i - 1] with rb[m - d + i], both increasing with i. Both arrays
-// must be readable lane_pad<T>() symbols past their end.
-// See also: alignment_scalar.hpp (the definition), src/simd/alignment_avx2.cpp.
+// must be readable lane_pad<T>() symbols past their end, and rb as many before its start.
+// See also: alignment_scalar.hpp (the definition), src/simd/alignment_simd.hpp (AVX2 and
+// AVX-512 kernels on the same layout).
 #pragma once
 
 #include <cstddef>
@@ -94,17 +96,32 @@ constexpr std::size_t stripe_rows() {
     return 2048 / sizeof(T);
 }
 
+// Cells between two diagonal arrays for stripes of at most h rows: room for the rows
+// 0..h plus one padding vector, in whole cache lines, plus one more line so that the
+// arrays do not sit a multiple of 4 KiB apart (loads would falsely wait on stores to
+// another array at the same offset within a page). With `work` 64-byte aligned,
+// diagonal_base() puts row 1, where the vector blocks start, on a cache-line boundary.
+template <class T>
+constexpr std::size_t diagonal_stride(std::size_t h) {
+    constexpr std::size_t line = 64 / sizeof(T);
+    return (h + 1 + lane_pad<T>() + line) / line * line + line;
+}
+template <class T>
+constexpr std::size_t diagonal_base() {
+    return 64 / sizeof(T) - 1;
+}
+
 // Cells of work space the kernels need for a table of n x m.
 template <class T>
 std::size_t nw_linear_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    return 3 * (h + 2 + lane_pad<T>()) + (m + 1);
+    return 3 * diagonal_stride<T>(h) + (m + 1);
 }
 template <class T>
 std::size_t nw_affine_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
     // The vector kernels (src/simd/alignment_simd.hpp) keep five arrays per diagonal.
-    return 15 * (h + 2 + lane_pad<T>()) + 3 * (m + 1);
+    return 15 * diagonal_stride<T>(h) + 3 * (m + 1);
 }
 
 // scores: match, mismatch, gap. Inside a stripe of rows i0 + 1 .. i0 + h, diagonal d
@@ -115,7 +132,7 @@ T nw_linear_diagonals(const S* __restrict a, std::size_t n, const S* __restrict 
                       std::size_t m, const T* scores, T* __restrict work) {
     const T match = scores[0], mismatch = scores[1], gap = scores[2];
     const std::size_t hmax = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    const std::size_t w = hmax + 2 + lane_pad<T>();
+    const std::size_t w = diagonal_stride<T>(hmax);
     T* __restrict row = work + 3 * w;
     for (std::size_t k = 0; k <= m; ++k)
         row[k] = static_cast<T>(static_cast<std::int64_t>(gap) * static_cast<std::int64_t>(k));
@@ -161,7 +178,7 @@ T nw_affine_diagonals(const S* __restrict a, std::size_t n, const S* __restrict 
                               static_cast<std::int64_t>(extend) * static_cast<std::int64_t>(k));
     };
     const std::size_t hmax = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    const std::size_t w = hmax + 2 + lane_pad<T>();
+    const std::size_t w = diagonal_stride<T>(hmax);
     T* __restrict rm = work + 9 * w;
     T* __restrict rx = rm + (m + 1);
     T* __restrict ry = rx + (m + 1);
