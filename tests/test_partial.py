@@ -140,6 +140,25 @@ def test_planted_needles_match_reference():
         differential(rng, needle, hay[:pos] + noisy + hay[pos:])
 
 
+def test_ties_follow_evaluation_order():
+    # Small alphabets and near-equal lengths give many windows with equal scores; the
+    # first one in evaluation order must win (full windows by level, prefixes by
+    # increasing length, suffixes from the longest).
+    assert pa("ddcbbcca", "adccdbba") == (66.66666666666667, 0, 8, 1, 8)
+    assert pa("baccbcac", "bbaaacba", 50.0) == (66.66666666666667, 0, 8, 1, 8)
+    assert pa("abaababc", "aacbccabab") == (66.66666666666667, 0, 8, 3, 10)
+    assert pa("accaba", "bbbaaa", NAN) == (50.0, 0, 6, 0, 6)
+    rng = random.Random(f"{SEED}-ties")
+    for _ in range(800 * MULTIPLIER):
+        alphabet = rng.choice(["ab", "abc", "abcd", "aab"])
+        n = rng.randint(1, 8)
+        m = rng.randint(n, n + rng.choice([1, 3, 10, 30]))
+        a = rand_text(rng, alphabet, n, n)
+        b = rand_text(rng, alphabet, m, m)
+        c = rng.choice([0.0, 0.0, 30.0, 50.0, NAN])
+        assert pa(a, b, c) == ref.partial_ratio_alignment(a, b, c), (a, b, c)
+
+
 @pytest.mark.parametrize("n", [63, 64, 65, 70])
 def test_needles_around_one_word(n):
     rng = random.Random(f"{SEED}-word-{n}")
