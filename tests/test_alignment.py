@@ -8,8 +8,7 @@ near the 64-bit limits and around NW_NEG, where only the row loop may run.
 import pytest
 
 import tarnvel
-from conftest import (ASCII_SMALL, ASCII_WIDE, MULTIPLIER, NON_ASCII, SIMD_LEVELS, run_python,
-                      random_text)
+from conftest import ASCII_SMALL, ASCII_WIDE, MULTIPLIER, NON_ASCII, SIMD_LEVELS, random_text
 
 I64_MAX = 2**63 - 1
 I64_MIN = -(2**63)
@@ -273,29 +272,65 @@ class TestBatches:
         assert got == [tarnvel.needleman_wunsch_score("acgtacgtac", c, 1, -1, -1) for c in cands]
 
 
-SIMD_SCRIPT = """
-import random, tarnvel
-rng = random.Random(7)
-pool = [0, 1, -1, 2, -3, 5, 2**20, -(2**20), 2**40, -(2**40), -(2**61), 2**62, -(2**63), 2**63 - 1]
+def level_cases():
+    """Inputs for the per-level check: random pairs over every kernel's score range, and
+    long texts that span several stripes of each lane width (1024, 512 and 256 rows)."""
+    import random
+    rng = random.Random(7)
+    pool = [0, 1, -1, 2, -3, 5, 2**20, -(2**20), 2**40, -(2**40), NW_NEG, 2**62, I64_MIN, I64_MAX]
+    cases = []
+    for _ in range(150):
+        alpha = rng.choice(["acgt", "ab", "aé日🙂"])
+        n = rng.choice([0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, rng.randint(0, 120)])
+        m = rng.choice([0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, rng.randint(0, 120)])
+        a = "".join(rng.choice(alpha) for _ in range(n))
+        b = "".join(rng.choice(alpha) for _ in range(m))
+        s = [rng.choice(pool) if rng.random() < 0.3 else rng.randint(-6, 6) for _ in range(4)]
+        cases.append((a, b, s))
+    for n, scale in ((1100, 1), (1100, 2**16), (600, 2**16), (300, 2**40), (600, 2**40)):
+        for alpha in ("acgt", "aé"):
+            a = "".join(rng.choice(alpha) for _ in range(n))
+            b = "".join(rng.choice(alpha) for _ in range(rng.randint(20, 40)))
+            s = [2 * scale, -3 * scale, -5 * scale, -2 * scale]
+            cases.append((a, b, s))
+            cases.append((b, a, s))
+    return cases
+
+
+LEVEL_SCRIPT = """
+import json, sys, tarnvel
+cases = json.load(sys.stdin)
 out = []
-for i in range(300):
-    alpha = rng.choice(["acgt", "ab", "aé日🙂"])
-    n = rng.choice([0, 1, 7, 8, 9, 15, 16, 17, rng.randint(0, 300)])
-    m = rng.choice([0, 1, 7, 8, 9, 15, 16, 17, rng.randint(0, 300)])
-    a = "".join(rng.choice(alpha) for _ in range(n))
-    b = "".join(rng.choice(alpha) for _ in range(m))
-    s = [rng.choice(pool) if rng.random() < 0.3 else rng.randint(-6, 6) for _ in range(4)]
-    out.append(tarnvel.needleman_wunsch_score(a, b, *s[:3]))
-    out.append(tarnvel.needleman_wunsch_striped(a, b, *s[:3]))
-    out.append(tarnvel.needleman_wunsch_affine(a, b, *s))
-out += tarnvel.needleman_wunsch_batch_fn("acgtgca" * 20, ["acgt" * k for k in range(60)], 2, -3, -2)
-out += tarnvel.needleman_wunsch_affine_batch("acgtgca" * 20, ["acgt" * k for k in range(60)], 2, -3, -4, -1)
-print(out)
+for a, b, s in cases:
+    out.append([tarnvel.needleman_wunsch_score(a, b, *s[:3]),
+                tarnvel.needleman_wunsch_striped(a, b, *s[:3]),
+                tarnvel.needleman_wunsch_affine(a, b, *s)])
+q = "acgtgca" * 20
+cands = ["acgt" * k for k in range(60)]
+out.append(tarnvel.needleman_wunsch_batch_fn(q, cands, 2, -3, -2))
+out.append(tarnvel.needleman_wunsch_affine_batch(q, cands, 2, -3, -4, -1))
+print(json.dumps(out))
 """
 
 
-def test_every_simd_level_gives_the_same_scores():
-    results = {level: run_python(SIMD_SCRIPT, {"TARNVEL_SIMD": level}) for level in SIMD_LEVELS}
-    baseline = results["portable"]
-    for level, got in results.items():
-        assert got == baseline, level
+def test_every_simd_level_gives_the_reference_scores():
+    import json
+    import os
+    import subprocess
+    import sys
+    cases = level_cases()
+    want = [[linear_ref(a, b, *s[:3])] * 2 + [affine_ref(a, b, *s)] for a, b, s in cases]
+    q = "acgtgca" * 20
+    cands = ["acgt" * k for k in range(60)]
+    want.append([linear_ref(q, c, 2, -3, -2) for c in cands])
+    want.append([affine_ref(q, c, 2, -3, -4, -1) for c in cands])
+    payload = json.dumps(cases)
+    for level in SIMD_LEVELS:
+        env = {k: v for k, v in os.environ.items() if k != "TARNVEL_SIMD"}
+        env["TARNVEL_SIMD"] = level
+        proc = subprocess.run([sys.executable, "-c", LEVEL_SCRIPT], input=payload, env=env,
+                              capture_output=True, text=True, timeout=300)
+        assert proc.returncode == 0, proc.stderr
+        got = json.loads(proc.stdout)
+        for i, (g, w) in enumerate(zip(got, want)):
+            assert g == w, (level, i, cases[i] if i < len(cases) else "batch")
