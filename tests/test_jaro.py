@@ -270,3 +270,15 @@ def test_long_code_point_texts():
         b = "".join(b)
         assert same(tarnvel.jaro_similarity(a, b), T.jaro_scan(a, b))
         assert same(tarnvel.jaro_winkler_similarity(a, b), ref_jaro_winkler(a, b))
+
+
+def test_one_non_ascii_symbol_anywhere():
+    # The byte/code point switch must notice a single non-ASCII symbol at any position.
+    for n in range(1, 25):
+        for pos in range(n):
+            a = "ab" * n
+            a = a[:pos] + "é" + a[pos + 1:n]
+            b = ("ab" * n)[:n]
+            assert same(tarnvel.jaro_similarity(a, b), ref_jaro(a, b)), (a, b)
+            assert same(tarnvel.jaro_winkler_similarity(b, a), ref_jaro_winkler(b, a)), (a, b)
+        assert tarnvel.jaro_winkler_batch_fn(b, [a, b])[1] == 1.0

@@ -200,12 +200,48 @@ std::size_t leading_code_points(Text t, std::uint32_t* out, std::size_t n) {
 
 }  // namespace
 
+namespace {
+
+// jaro_bytes() for texts already known to differ.
+double bytes_distinct(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
+    if (a.size == 0 || b.size == 0) return 0.0;
+    if (a.size <= 64 && b.size <= 64) return bytes_word(a, b);
+    return bytes_blocks(a, b);
+}
+
+// ASCII test with overlapping word loads; short texts (names) need two or three loads.
+inline bool ascii_text(Text t) {
+    const char* p = t.data;
+    const std::size_t n = t.size;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    if (n >= 8) {
+        std::uint64_t acc = 0, w;
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::memcpy(&w, p + i, 8);
+            acc |= w;
+        }
+        std::memcpy(&w, p + n - 8, 8);
+        return ((acc | w) & kHigh) == 0;
+    }
+    if (n >= 4) {
+        std::uint32_t x, y;
+        std::memcpy(&x, p, 4);
+        std::memcpy(&y, p + n - 4, 4);
+        return ((x | y) & 0x80808080u) == 0;
+    }
+    unsigned acc = 0;
+    for (std::size_t i = 0; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+    return acc < 0x80;
+}
+
+}  // namespace
+
 double jaro_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
     if (a.size == 0) return b.size == 0 ? 1.0 : 0.0;
     if (b.size == 0) return 0.0;
     if (seq_equal(a, b)) return 1.0;
-    if (a.size <= 64 && b.size <= 64) return bytes_word(a, b);
-    return bytes_blocks(a, b);
+    return bytes_distinct(a, b);
 }
 
 double jaro_scalar_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
@@ -216,7 +252,7 @@ double jaro_scalar_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
 }
 
 double jaro(Text a, Text b) {
-    if (is_ascii(a) && is_ascii(b)) return jaro_bytes(byte_seq(a), byte_seq(b));
+    if (ascii_text(a) && ascii_text(b)) return jaro_bytes(byte_seq(a), byte_seq(b));
     // Short texts decode into stack buffers (a text of n bytes has at most n code points).
     constexpr std::size_t kStackText = 256;
     if (a.size <= kStackText && b.size <= kStackText) {
@@ -251,8 +287,8 @@ std::size_t winkler_prefix(Text a, Text b) {
 
 double jaro_winkler(Text a, Text b, double p) {
     if (bytes_equal(a, b)) return 1.0;
-    if (is_ascii(a) && is_ascii(b)) {
-        const double j = jaro_bytes(byte_seq(a), byte_seq(b));
+    if (ascii_text(a) && ascii_text(b)) {
+        const double j = bytes_distinct(byte_seq(a), byte_seq(b));
         if (j < kWinklerThreshold) return j;
         const std::size_t n = std::min({kMaxWinklerPrefix, a.size, b.size});
         std::size_t l = 0;

@@ -181,6 +181,20 @@ void run_class(const QueryMap& q, std::span<const Cand> cands, double p, double*
                 for (std::size_t k = 0; k < c.len; ++k)
                     table[full[s[k]] * kLanes + l] |= static_cast<Lane>(Lane{1} << k);
                 while (pl < lim && s[pl] == q.head[pl]) ++pl;
+            } else if (q.nbig == 0) {
+                // The query is ASCII, so only the ASCII code points of c can match: walk
+                // the bytes, counting code points at lead bytes; other bytes land in the
+                // scratch entry.
+                const std::uint8_t* s = c.text.bytes();
+                std::size_t k = 0;
+                for (std::size_t i = 0; i < c.text.size; ++i) {
+                    const std::uint8_t byte = s[i];
+                    const bool lead = (byte & 0xC0) != 0x80;
+                    k += lead;
+                    const std::size_t idx = byte < 0x80 ? full[byte] : q.entries;
+                    table[idx * kLanes + l] |= static_cast<Lane>(Lane{1} << (k - 1));
+                }
+                while (pl < lim && s[pl] < 0x80 && s[pl] == q.head[pl]) ++pl;
             } else {
                 for_each_symbol(c.text, false, [&](std::size_t k, std::uint32_t sym) { cps[k] = sym; });
                 for (std::size_t k = 0; k < c.len; ++k) {
