@@ -84,6 +84,7 @@ struct KernelTable {
     void (*jaro_lanes[4])(const void* table, const std::uint16_t* qidx, std::size_t qlen,
                           const std::uint8_t* win, std::uint8_t* m_out,
                           std::uint8_t* t_out) = {};
+    // --- end Jaro ---
 
     // --- edit distances (core/levenshtein/levenshtein_packed.*, simd/levenshtein_avx*.cpp) ---
     // Packed-lane Myers: many patterns of at most 8 << c symbols side by side in one vector
