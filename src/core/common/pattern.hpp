@@ -107,19 +107,19 @@ struct BytePattern64 {
     }
 };
 
-// Single-word table for patterns of at most 64 symbols of any width, kept on the stack:
-// symbols below 256 index a dense table, larger code points a 128-slot open-addressing
-// map (at most 64 distinct keys, so it never fills).
+// Single-word table for patterns of at most 64 symbols of any width: symbols below 256
+// index a dense table, larger code points a 128-slot open-addressing map (at most 64
+// distinct keys, so it never fills). set() requires an all-zero table and unset()
+// restores one by clearing only the pattern's entries, so a long-lived (per-thread) table
+// costs O(|pattern|) per use instead of a 3 KiB clear.
 struct SymbolPattern64 {
     std::uint64_t low[256];
     std::uint32_t keys[128];  // 0 marks an empty slot; only code points >= 256 are stored
     std::uint64_t masks[128];
-    bool has_map;
+    std::uint32_t map_size;
 
     template <typename CharT>
-    void assign(Seq<CharT> p) {
-        std::memset(low, 0, sizeof(low));
-        has_map = false;
+    void set(Seq<CharT> p) {
         for (std::size_t i = 0; i < p.size; ++i) {
             const auto c = static_cast<std::uint32_t>(p[i]);
             const std::uint64_t bit = std::uint64_t{1} << i;
@@ -127,23 +127,32 @@ struct SymbolPattern64 {
                 low[c] |= bit;
                 continue;
             }
-            if (!has_map) {
-                std::memset(keys, 0, sizeof(keys));
-                has_map = true;
-            }
             std::size_t h = slot(c);
             while (keys[h] != 0 && keys[h] != c) h = (h + 1) & 127;
             if (keys[h] == 0) {
                 keys[h] = c;
                 masks[h] = 0;
+                ++map_size;
             }
             masks[h] |= bit;
         }
     }
 
+    template <typename CharT>
+    void unset(Seq<CharT> p) {
+        for (std::size_t i = 0; i < p.size; ++i) {
+            const auto c = static_cast<std::uint32_t>(p[i]);
+            if (c < 256) low[c] = 0;
+        }
+        if (map_size) {
+            std::memset(keys, 0, sizeof(keys));
+            map_size = 0;
+        }
+    }
+
     std::uint64_t get(std::uint32_t c) const {
         if (c < 256) return low[c];
-        if (!has_map) return 0;
+        if (!map_size) return 0;
         for (std::size_t h = slot(c);; h = (h + 1) & 127) {
             if (keys[h] == c) return masks[h];
             if (keys[h] == 0) return 0;

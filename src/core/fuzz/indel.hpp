@@ -145,9 +145,13 @@ std::size_t lcs_length(Seq<CharA> a, Seq<CharB> b) {
             for (std::size_t i = 0; i < a.size; ++i) peq[a[i]] = 0;
             return lcs;
         } else {
-            SymbolPattern64 p;
-            p.assign(a);
-            return detail::lcs_word([&](std::uint32_t c) { return p.get(c); }, a.size, b);
+            // Per-thread table kept all-zero between calls (see byte_scratch_table).
+            thread_local SymbolPattern64 p{};
+            p.set(a);
+            const std::size_t lcs =
+                detail::lcs_word([&](std::uint32_t c) { return p.get(c); }, a.size, b);
+            p.unset(a);
+            return lcs;
         }
     }
     const BlockPattern p(a);
