@@ -82,12 +82,14 @@ typename Ops::T nw_linear_blocks(const typename Ops::S* a, std::size_t n,
     return row[m];
 }
 
-// Affine: per diagonal the arrays X, Y, MX = max(M, X), MY = max(M, Y) and
+// Affine: per diagonal the states X, Y, MX = max(M, X), MY = max(M, Y) and
 // T = max(M, X, Y). X(r, k) = max(X(r-1, k) + e, MY(r-1, k) + (o + e)) takes the row above,
 // Y(r, k) = max(Y(r, k-1) + e, MX(r, k-1) + (o + e)) the same row of the previous
 // diagonal, M(r, k) = T(r-1, k-1) + s the row above on the diagonal before. Exact
 // arithmetic makes max(M, Y) + (o + e) equal to max((M + o) + e, (Y + o) + e).
-// A stripe hands X, MY and T of its last row to the next one.
+// A diagonal stores its five vectors of a block next to each other (block-major), so all
+// of them are addressed from one pointer per diagonal. A stripe hands X, MY and T of its
+// last row to the next one.
 template <class Ops>
 typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
                                  const typename Ops::S* rb, std::size_t m,
@@ -95,6 +97,7 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
     using T = typename Ops::T;
     using V = typename Ops::V;
     constexpr std::size_t L = Ops::L;
+    enum : std::size_t { kX = 0, kY = L, kMX = 2 * L, kMY = 3 * L, kT = 4 * L, kBlock = 5 * L };
     const T open = scores[2], extend = scores[3], neg = scores[4];
     const V vmatch = Ops::set1(scores[0]), vmismatch = Ops::set1(scores[1]);
     const V vext = Ops::set1(extend);
@@ -108,6 +111,9 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
     };
     const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
     const std::size_t w = core::detail::diagonal_stride<T>(hmax);
+    // One set per diagonal: blocks of five vectors, plus a cache line so that the sets do
+    // not sit a multiple of 4 KiB apart.
+    const std::size_t set_cells = ((hmax - 1) / L + 1) * kBlock + 64 / sizeof(T);
     T* rx = work + 15 * w;
     T* rmy = rx + (m + 1);
     T* rt = rmy + (m + 1);
@@ -118,44 +124,47 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
         rx[k] = neg;
         rmy[k] = rt[k] = gap_run(k);
     }
+    // Cell of row r (>= 1) in a set.
+    const auto at = [](std::size_t r, std::size_t field) {
+        return (r - 1) / L * kBlock + field + (r - 1) % L;
+    };
     for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
         const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
         const typename Ops::S* as = a + i0;
-        // Three rotating sets of five arrays: diagonal d - 2, d - 1 and d.
-        T* set2 = work + core::detail::diagonal_base<T>();
-        T* set1 = set2 + 5 * w;
-        T* set0 = set2 + 10 * w;
+        T* set2 = work;
+        T* set1 = work + set_cells;
+        T* set0 = work + 2 * set_cells;
         T top_x = rx[0], top_my = rmy[0], top_t1 = rt[0], top_t2 = 0;
         for (std::size_t d = 1; d <= h + m; ++d) {
-            T* x1 = set1;
-            T* y1 = set1 + w;
-            T* mx1 = set1 + 2 * w;
-            T* my1 = set1 + 3 * w;
-            T* t2 = set2 + 4 * w;
-            T* x0 = set0;
-            T* y0 = set0 + w;
-            T* mx0 = set0 + 2 * w;
-            T* my0 = set0 + 3 * w;
-            T* t0 = set0 + 4 * w;
             const std::size_t lo = d > m ? d - m : 1;
             const std::size_t last = d <= h ? d : h;
             const std::size_t kb = (lo - 1) / L, ke = (last - 1) / L;
-            V prev_x = kb == 0 ? Ops::set1(top_x) : Ops::load(x1 + 1 + (kb - 1) * L);
-            V prev_my = kb == 0 ? Ops::set1(top_my) : Ops::load(my1 + 1 + (kb - 1) * L);
-            V prev_t = kb == 0 ? Ops::set1(top_t2) : Ops::load(t2 + 1 + (kb - 1) * L);
+            V prev_x, prev_my, prev_t;
+            if (kb == 0) {
+                prev_x = Ops::set1(top_x);
+                prev_my = Ops::set1(top_my);
+                prev_t = Ops::set1(top_t2);
+            } else {
+                prev_x = Ops::load(set1 + (kb - 1) * kBlock + kX);
+                prev_my = Ops::load(set1 + (kb - 1) * kBlock + kMY);
+                prev_t = Ops::load(set2 + (kb - 1) * kBlock + kT);
+            }
             for (std::size_t k = kb; k <= ke; ++k) {
                 const std::size_t r0 = 1 + k * L;
-                const V lx = Ops::load(x1 + r0);
-                const V lmy = Ops::load(my1 + r0);
-                const V lt = Ops::load(t2 + r0);
+                const T* b1 = set1 + k * kBlock;
+                const T* b2 = set2 + k * kBlock;
+                T* b0 = set0 + k * kBlock;
+                const V lx = Ops::load(b1 + kX);
+                const V lmy = Ops::load(b1 + kMY);
+                const V lt = Ops::load(b2 + kT);
                 const V up_x = Ops::shift_in(prev_x, lx);
                 const V up_my = Ops::shift_in(prev_my, lmy);
                 const V dg_t = Ops::shift_in(prev_t, lt);
                 const V s = Ops::select_eq(as + r0 - 1, rb + (m + r0) - d, vmatch, vmismatch);
                 const V vm = Ops::add(dg_t, s);
                 V vx = Ops::max(Ops::add(up_x, vext), Ops::add(up_my, vopen_ext));
-                V vy = Ops::max(Ops::add(Ops::load(y1 + r0), vext),
-                                Ops::add(Ops::load(mx1 + r0), vopen_ext));
+                V vy = Ops::max(Ops::add(Ops::load(b1 + kY), vext),
+                                Ops::add(Ops::load(b1 + kMX), vopen_ext));
                 V vmx = Ops::max(vm, vx);
                 V vmy = Ops::max(vm, vy);
                 V vt = Ops::max(vmx, vy);
@@ -169,19 +178,19 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
                     vmy = Ops::blend_from(rows, dd, edge, vmy);
                     vt = Ops::blend_from(rows, dd, edge, vt);
                 }
-                Ops::store(x0 + r0, vx);
-                Ops::store(y0 + r0, vy);
-                Ops::store(mx0 + r0, vmx);
-                Ops::store(my0 + r0, vmy);
-                Ops::store(t0 + r0, vt);
+                Ops::store(b0 + kX, vx);
+                Ops::store(b0 + kY, vy);
+                Ops::store(b0 + kMX, vmx);
+                Ops::store(b0 + kMY, vmy);
+                Ops::store(b0 + kT, vt);
                 prev_x = lx;
                 prev_my = lmy;
                 prev_t = lt;
             }
             if (d >= h) {
-                rx[d - h] = x0[h];
-                rmy[d - h] = my0[h];
-                rt[d - h] = t0[h];
+                rx[d - h] = set0[at(h, kX)];
+                rmy[d - h] = set0[at(h, kMY)];
+                rt[d - h] = set0[at(h, kT)];
             }
             top_t2 = top_t1;
             if (d <= m) {
