@@ -63,6 +63,21 @@ def test_longer_texts_against_full_matrix(rng):
         assert tarnvel.damerau_levenshtein_distance(a, c) == damerau_dp(a, c)
 
 
+@pytest.mark.parametrize("alphabet", ["ab", "abcd", "aé日"])
+def test_rows_of_many_columns_against_full_matrix(rng, alphabet):
+    # Rows of 64 columns and more take the vector scan with occurrence lists.
+    for _ in range(6):
+        a = random_text(rng, 150, alphabet, min_len=1)
+        b = list(random_text(rng, 150, alphabet, min_len=64) if rng.random() < 0.5 else a)
+        for _ in range(rng.randint(0, 12)):
+            p = rng.randrange(max(1, len(b) - 1))
+            b[p:p + 2] = b[p:p + 2][::-1]
+            if rng.random() < 0.3:
+                b.insert(p + 1, rng.choice(alphabet))
+        b = "".join(b)
+        assert tarnvel.damerau_levenshtein_distance(a, b) == damerau_dp(a, b), (a, b)
+
+
 def test_ascii_routine_precondition(testing):
     assert testing.damerau_bytes("ca", "abc") == 2
     with pytest.raises(BaseException) as info:

@@ -245,6 +245,9 @@ long_c = "".join(rng.choice("abcdefgh") for _ in range(5500))
 long_u = "".join(rng.choice("aé日本b🙂") for _ in range(1500))
 res["long"] = [tarnvel.levenshtein_distance(long_a, long_b), tarnvel.levenshtein_distance(long_a, long_c),
                tarnvel.levenshtein_distance(long_u, long_c[:1400]), tarnvel.levenshtein_distance(long_u, long_u[7:] + "x")]
+res["dam_long"] = [tarnvel.damerau_levenshtein_distance(long_a[:900], long_b[:950]),
+                   tarnvel.damerau_levenshtein_distance(long_u[:300], long_c[:200] + long_u[:100]),
+                   tarnvel.damerau_levenshtein_distance(long_a[:130], long_a[1:131][::-1])]
 group = [rt(200, "abcd") for _ in range(8)]
 res["lanes"] = [tt.myers_multi(p, group[:k]) for p in ("abcd", "a" * 64) for k in (1, 2, 4, 8)]
 print(json.dumps(res))

@@ -99,6 +99,12 @@ struct KernelTable {
     std::uint32_t (*lev_blocked)(const std::uint64_t* rows, const std::uint64_t* rev_rows,
                                  std::size_t n, std::size_t words, std::size_t m,
                                  std::uint8_t* hbuf) = nullptr;
+    // Damerau-Levenshtein rows (core/damerau/damerau.cpp): w[j] = min(r1[j-1] + (bid[j-1] !=
+    // ai), r1[j] + 1) for j = 1..m; then r0[0] = start, r0[j] = min(w[j], r0[j-1] + 1).
+    void (*dl_row_base)(const std::uint32_t* r1, const std::uint32_t* bid, std::uint32_t ai,
+                        std::uint32_t* w, std::size_t m) = nullptr;
+    void (*dl_row_scan)(const std::uint32_t* w, std::uint32_t* r0, std::size_t m,
+                        std::uint32_t start) = nullptr;
     // --- end edit distances ---
 };
 
