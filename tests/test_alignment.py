@@ -266,6 +266,26 @@ class TestBatches:
             want = [tarnvel.needleman_wunsch_affine(query, c, *scores) for c in cands]
             assert tarnvel.needleman_wunsch_affine_batch(query, cands, *scores) == want
 
+    @pytest.mark.parametrize("scale", [1, 40, 200, 2**20])
+    def test_lane_groups(self, rng, scale):
+        # Enough ASCII candidates to fill lane groups, mixed with the ones that must take
+        # the pair routine (empty, equal to the query, non-ASCII, longer than a group
+        # allows); the scale moves the groups across the 16-bit bound.
+        query = random_text(rng, 90, "acgt", min_len=60)
+        cands = [random_text(rng, rng.choice([5, 40, 130]), "acgt") for _ in range(150)]
+        cands += ["", query, query + "a", "é" + query[1:], random_text(rng, 2100, "acgt", 2100)]
+        rng.shuffle(cands)
+        lin = (2 * scale, -3 * scale, -5 * scale)
+        aff = (2 * scale, -3 * scale, -4 * scale, -scale)
+        got = tarnvel.needleman_wunsch_batch_fn(query, cands, *lin)
+        assert got == [tarnvel.needleman_wunsch_score(query, c, *lin) for c in cands]
+        got_aff = tarnvel.needleman_wunsch_affine_batch(query, cands, *aff)
+        assert got_aff == [tarnvel.needleman_wunsch_affine(query, c, *aff) for c in cands]
+        for i in rng.sample(range(len(cands)), 8):
+            if len(cands[i]) <= 200:
+                assert got[i] == linear_ref(query, cands[i], *lin)
+                assert got_aff[i] == affine_ref(query, cands[i], *aff)
+
     def test_large_batch_in_order(self, rng):
         cands = [random_text(rng, 30, "acgt") for _ in range(3000)]
         got = tarnvel.needleman_wunsch_batch_fn("acgtacgtac", cands, 1, -1, -1)

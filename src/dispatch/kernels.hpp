@@ -72,6 +72,19 @@ struct KernelTable {
     std::int64_t (*nw_affine_i64)(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                                   std::size_t m, const std::int64_t* scores,
                                   std::int64_t* work) = nullptr;
+    // One query (n symbols) against a group of `count` <= nw_group_lanes candidates, one
+    // per 16-bit lane; cs: the candidates' symbols transposed (cols x nw_group_lanes,
+    // cols = longest candidate); work: cols + 1 (linear) or 3 (cols + 1) vectors;
+    // out[l] = score of candidate l. Null (and lanes 0) where there is no vector unit.
+    std::size_t nw_group_lanes = 0;
+    void (*nw_linear_group_i16)(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                                const std::size_t* lens, std::size_t count, std::size_t cols,
+                                const std::int16_t* scores, std::int16_t* work,
+                                std::int16_t* out) = nullptr;
+    void (*nw_affine_group_i16)(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                                const std::size_t* lens, std::size_t count, std::size_t cols,
+                                const std::int16_t* scores, std::int16_t* work,
+                                std::int16_t* out) = nullptr;
     // --- end alignment ---
 
     // --- Jaro (core/jaro/jaro_batch.cpp, simd/jaro_avx2.cpp, simd/jaro_avx512.cpp) ---

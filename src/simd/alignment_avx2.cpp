@@ -49,6 +49,10 @@ struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
     static V shift_in(V prev, V cur) {
         return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 14);
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi16(x, y));
+    }
     static V blend_from(V rows, T d, V x, V y) {
         return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi16(rows, set1(static_cast<T>(d - 1))));
     }
@@ -111,6 +115,17 @@ std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64
     return nw_affine_blocks<Ops64>(a, n, rb, m, s, w);
 }
 
+void linear_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                      const std::size_t* lens, std::size_t count, std::size_t cols,
+                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
+    nw_linear_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
+}
+void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                      const std::size_t* lens, std::size_t count, std::size_t cols,
+                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
+    nw_affine_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
+}
+
 }  // namespace
 
 #pragma GCC pop_options
@@ -122,6 +137,9 @@ void fill_alignment_avx2(dispatch::KernelTable& t) {
     t.nw_affine_i16 = &affine_i16;
     t.nw_affine_i32 = &affine_i32;
     t.nw_affine_i64 = &affine_i64;
+    t.nw_group_lanes = Ops16::L;
+    t.nw_linear_group_i16 = &linear_group_i16;
+    t.nw_affine_group_i16 = &affine_group_i16;
 }
 
 namespace {

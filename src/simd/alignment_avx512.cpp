@@ -57,6 +57,10 @@ struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
                                        34, 33, 32, 31);
         return _mm512_permutex2var_epi16(prev, idx, cur);
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm512_mask_blend_epi16(_mm512_cmpeq_epi16_mask(x, y), ne, eq);
+    }
     static V blend_from(V rows, T d, V x, V y) {
         return _mm512_mask_blend_epi16(_mm512_cmpge_epi16_mask(rows, set1(d)), y, x);
     }
@@ -115,6 +119,17 @@ std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64
     return nw_affine_blocks<Ops64>(a, n, rb, m, s, w);
 }
 
+void linear_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                      const std::size_t* lens, std::size_t count, std::size_t cols,
+                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
+    nw_linear_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
+}
+void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
+                      const std::size_t* lens, std::size_t count, std::size_t cols,
+                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
+    nw_affine_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
+}
+
 }  // namespace
 
 #pragma GCC pop_options
@@ -127,6 +142,9 @@ void fill_alignment_avx512(dispatch::KernelTable& t) {
     t.nw_affine_i16 = &affine_i16;
     t.nw_affine_i32 = &affine_i32;
     t.nw_affine_i64 = &affine_i64;
+    t.nw_group_lanes = Ops16::L;
+    t.nw_linear_group_i16 = &linear_group_i16;
+    t.nw_affine_group_i16 = &affine_group_i16;
 }
 
 namespace {

@@ -206,3 +206,103 @@ typename Ops::T nw_affine_blocks(const typename Ops::S* a, std::size_t n,
     }
     return rt[m];
 }
+
+// One query against a group of up to L candidates, one candidate per lane (Rognes 2011):
+// the rows run over the query, the columns over the candidates, whose symbols are given
+// transposed (column j of every lane in cs[j L .. j L + L - 1]). Lanes shorter than the
+// longest candidate compute garbage in their extra columns, which lie to the right of
+// their own last column and so never reach it. up holds one vector per column.
+// out[l] = score of lane l, read at column lens[l] after the last row.
+template <class Ops>
+void nw_linear_group(const typename Ops::S* q, std::size_t n, const typename Ops::S* cs,
+                     const std::size_t* lens, std::size_t count, std::size_t cols,
+                     const typename Ops::T* scores, typename Ops::T* up,
+                     typename Ops::T* out) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t L = Ops::L;
+    const T gap = scores[2];
+    const V vmatch = Ops::set1(scores[0]), vmismatch = Ops::set1(scores[1]);
+    const V vgap = Ops::set1(gap);
+    for (std::size_t j = 0; j <= cols; ++j)
+        Ops::store(up + j * L, Ops::set1(static_cast<T>(static_cast<std::int64_t>(gap) *
+                                                        static_cast<std::int64_t>(j))));
+    for (std::size_t i = 1; i <= n; ++i) {
+        const V qc = Ops::set1(static_cast<T>(q[i - 1]));
+        V diag = Ops::load(up);
+        V left = Ops::set1(static_cast<T>(static_cast<std::int64_t>(gap) *
+                                          static_cast<std::int64_t>(i)));
+        Ops::store(up, left);
+        for (std::size_t j = 1; j <= cols; ++j) {
+            const V s = Ops::eq_select(Ops::load_sym(cs + (j - 1) * L), qc, vmatch, vmismatch);
+            const V u = Ops::load(up + j * L);
+            const V h = Ops::max(Ops::add(diag, s), Ops::add(Ops::max(u, left), vgap));
+            Ops::store(up + j * L, h);
+            diag = u;
+            left = h;
+        }
+    }
+    for (std::size_t l = 0; l < count; ++l) out[l] = up[lens[l] * L + l];
+}
+
+// Affine: three vectors per column (M, X, Y of the row above), Gotoh's recurrence with the
+// diagonal and left states in registers, as the row loop of the definition does.
+template <class Ops>
+void nw_affine_group(const typename Ops::S* q, std::size_t n, const typename Ops::S* cs,
+                     const std::size_t* lens, std::size_t count, std::size_t cols,
+                     const typename Ops::T* scores, typename Ops::T* up,
+                     typename Ops::T* out) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t L = Ops::L;
+    const T open = scores[2], extend = scores[3], neg = scores[4];
+    const V vmatch = Ops::set1(scores[0]), vmismatch = Ops::set1(scores[1]);
+    const V vext = Ops::set1(extend);
+    const V vopen_ext = Ops::set1(static_cast<T>(open + extend));
+    const V vneg = Ops::set1(neg);
+    const auto gap_run = [open, extend](std::size_t k) {
+        return static_cast<T>(static_cast<std::int64_t>(open) +
+                              static_cast<std::int64_t>(extend) * static_cast<std::int64_t>(k));
+    };
+    // Column j: M at up[3jL], X at up[(3j + 1)L], Y at up[(3j + 2)L].
+    Ops::store(up, Ops::set1(0));
+    Ops::store(up + L, vneg);
+    Ops::store(up + 2 * L, vneg);
+    for (std::size_t j = 1; j <= cols; ++j) {
+        const V g = Ops::set1(gap_run(j));
+        Ops::store(up + 3 * j * L, g);
+        Ops::store(up + (3 * j + 1) * L, vneg);
+        Ops::store(up + (3 * j + 2) * L, g);
+    }
+    for (std::size_t i = 1; i <= n; ++i) {
+        const V qc = Ops::set1(static_cast<T>(q[i - 1]));
+        V dm = Ops::load(up), dx = Ops::load(up + L), dy = Ops::load(up + 2 * L);
+        const V g = Ops::set1(gap_run(i));
+        V lm = g, lx = g, ly = vneg;
+        Ops::store(up, lm);
+        Ops::store(up + L, lx);
+        Ops::store(up + 2 * L, ly);
+        for (std::size_t j = 1; j <= cols; ++j) {
+            T* cell = up + 3 * j * L;
+            const V s = Ops::eq_select(Ops::load_sym(cs + (j - 1) * L), qc, vmatch, vmismatch);
+            const V um = Ops::load(cell), ux = Ops::load(cell + L), uy = Ops::load(cell + 2 * L);
+            const V vm = Ops::add(Ops::max(Ops::max(dm, dx), dy), s);
+            const V vx = Ops::max(Ops::add(ux, vext), Ops::add(Ops::max(um, uy), vopen_ext));
+            const V vy = Ops::max(Ops::add(ly, vext), Ops::add(Ops::max(lm, lx), vopen_ext));
+            Ops::store(cell, vm);
+            Ops::store(cell + L, vx);
+            Ops::store(cell + 2 * L, vy);
+            dm = um;
+            dx = ux;
+            dy = uy;
+            lm = vm;
+            lx = vx;
+            ly = vy;
+        }
+    }
+    for (std::size_t l = 0; l < count; ++l) {
+        const T* cell = up + 3 * lens[l] * L + l;
+        T best = cell[0] < cell[L] ? cell[L] : cell[0];
+        out[l] = best < cell[2 * L] ? cell[2 * L] : best;
+    }
+}

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -304,20 +305,114 @@ std::int64_t nw_striped(Text a, Text b, std::int64_t match, std::int64_t mismatc
     return nw_linear(a, b, match, mismatch, gap);
 }
 
+namespace {
+
+// Longest candidate taken into a lane group: its work is 3 (cols + 1) vectors.
+constexpr std::size_t kGroupMaxLen = 2048;
+
+// Batches: ASCII candidates are scored one per 16-bit lane in groups (sorted by length,
+// so that a group's lanes have similar lengths) whenever the scores prove the 16-bit
+// bound for the query and the group's longest candidate; every other candidate (and
+// every candidate without a vector unit) takes the single-pair routine.
+template <bool kAffine>
+std::vector<std::int64_t> batch(Text query, std::span<const Text> candidates,
+                                const std::int64_t* sc) {
+    const auto single = [&](Text c) {
+        return kAffine ? nw_affine(query, c, sc[0], sc[1], sc[2], sc[3])
+                       : nw_linear(query, c, sc[0], sc[1], sc[2]);
+    };
+    const auto& k = dispatch::kernels();
+    const auto group_fn = kAffine ? k.nw_affine_group_i16 : k.nw_linear_group_i16;
+    const std::size_t lanes = k.nw_group_lanes;
+    std::vector<std::size_t> eligible;
+    if (group_fn != nullptr && lanes > 0 && !query.empty() && is_ascii(query) &&
+        candidates.size() >= lanes / 2) {
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const Text c = candidates[i];
+            if (!c.empty() && c.size <= kGroupMaxLen && !bytes_equal(query, c) && is_ascii(c))
+                eligible.push_back(i);
+        }
+        std::stable_sort(eligible.begin(), eligible.end(), [&](std::size_t x, std::size_t y) {
+            return candidates[x].size < candidates[y].size;
+        });
+    }
+    // Units: [0, groups) are lane groups of `eligible`, the rest single candidates.
+    std::vector<std::size_t> group_starts;
+    std::vector<std::int16_t> group_neg;
+    std::vector<bool> grouped(candidates.size(), false);
+    const std::size_t n = query.size;
+    for (std::size_t g = 0; g < eligible.size(); g += lanes) {
+        const std::size_t end = g + lanes < eligible.size() ? g + lanes : eligible.size();
+        // Half-empty groups waste most of their lanes; the pair kernel does better there.
+        if (end - g < lanes / 2) break;
+        const std::size_t cols = candidates[eligible[end - 1]].size;
+        std::int16_t neg = 0;
+        if constexpr (kAffine) {
+            const AffineLanes choice = affine_lanes(n, cols, sc[0], sc[1], sc[2], sc[3]);
+            if (choice.lanes != Lanes::i16) break;  // longer groups follow: no better
+            neg = static_cast<std::int16_t>(choice.neg);
+        } else {
+            if (linear_lanes(n, cols, sc[0], sc[1], sc[2]) != Lanes::i16) break;
+        }
+        group_starts.push_back(g);
+        group_neg.push_back(neg);
+        for (std::size_t e = g; e < end; ++e) grouped[eligible[e]] = true;
+    }
+    std::vector<std::size_t> singles;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        if (!grouped[i]) singles.push_back(i);
+    std::vector<std::int64_t> out(candidates.size());
+    const std::size_t units = group_starts.size() + singles.size();
+    engine::parallel_for(units, [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint16_t> q16;
+        std::vector<std::uint16_t> cs;
+        std::vector<std::int16_t> work;
+        std::vector<std::size_t> lens(lanes);
+        std::vector<std::int16_t> res(lanes);
+        for (std::size_t u = begin; u < end; ++u) {
+            if (u >= group_starts.size()) {
+                const std::size_t i = singles[u - group_starts.size()];
+                out[i] = single(candidates[i]);
+                continue;
+            }
+            if (q16.empty()) q16.assign(query.bytes(), query.bytes() + n);
+            const std::size_t g = group_starts[u];
+            const std::size_t count = g + lanes < eligible.size() ? lanes : eligible.size() - g;
+            const std::size_t cols = candidates[eligible[g + count - 1]].size;
+            cs.assign(cols * lanes, 0);
+            for (std::size_t l = 0; l < count; ++l) {
+                const Text c = candidates[eligible[g + l]];
+                lens[l] = c.size;
+                for (std::size_t j = 0; j < c.size; ++j) cs[j * lanes + l] = c.bytes()[j];
+            }
+            work.assign((kAffine ? 3 : 1) * (cols + 1) * lanes, 0);
+            std::int16_t s16[5] = {static_cast<std::int16_t>(sc[0]),
+                                   static_cast<std::int16_t>(sc[1]),
+                                   static_cast<std::int16_t>(sc[2]),
+                                   static_cast<std::int16_t>(kAffine ? sc[3] : 0),
+                                   group_neg[u]};
+            group_fn(q16.data(), n, cs.data(), lens.data(), count, cols, s16, work.data(),
+                     res.data());
+            for (std::size_t l = 0; l < count; ++l) out[eligible[g + l]] = res[l];
+        }
+    });
+    return out;
+}
+
+}  // namespace
+
 std::vector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
                                           std::int64_t match, std::int64_t mismatch,
                                           std::int64_t gap) {
-    return engine::parallel_map<std::int64_t>(candidates.size(), [&](std::size_t i) {
-        return nw_linear(query, candidates[i], match, mismatch, gap);
-    });
+    const std::int64_t sc[3] = {match, mismatch, gap};
+    return batch<false>(query, candidates, sc);
 }
 
 std::vector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
                                           std::int64_t match, std::int64_t mismatch,
                                           std::int64_t gap_open, std::int64_t gap_extend) {
-    return engine::parallel_map<std::int64_t>(candidates.size(), [&](std::size_t i) {
-        return nw_affine(query, candidates[i], match, mismatch, gap_open, gap_extend);
-    });
+    const std::int64_t sc[4] = {match, mismatch, gap_open, gap_extend};
+    return batch<true>(query, candidates, sc);
 }
 
 }  // namespace tarnvel::core
