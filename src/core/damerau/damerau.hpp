@@ -6,7 +6,9 @@
 // whose two gaps both hold symbols never beats the substitution/indel path around it, so
 // only transpositions from the previous row (k = i-1) or the previous column (l = j-1)
 // are evaluated. That needs the rows i-2, i-1 and i, plus per column the value to jump
-// back to and the row it came from. Memory is O(m), time O(n*m).
+// back to and the row it came from. Memory is O(m), time O(n*m). Rows of 64 columns and
+// more are computed in three passes (substitution/deletion for all columns, the sparse
+// transposition terms, the insertion prefix scan), the first and last on vectors.
 // See also: damerau.cpp, tests/test_damerau.py.
 #pragma once
 
