@@ -114,21 +114,19 @@ double cp_word(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     constexpr std::size_t kSlots = 128;
     std::uint32_t keys[kSlots];
     std::uint64_t masks[kSlots];
-    bool any_big = false;
+    std::uint64_t used[kSlots / 64] = {};  // occupancy bits: no clearing of keys needed
     auto slot = [](std::uint32_t c) { return static_cast<std::size_t>((c * 0x9E3779B1u) >> 25); };
+    auto taken = [&](std::size_t h) { return (used[h / 64] >> (h % 64)) & 1; };
     for (std::size_t k = 0; k < b.size; ++k) {
         const std::uint32_t c = b[k];
         if (c < 256) {
             dense[c] |= std::uint64_t{1} << k;
             continue;
         }
-        if (!any_big) {
-            std::fill(std::begin(keys), std::end(keys), 0u);  // 0 is below 256: a free slot
-            any_big = true;
-        }
         std::size_t h = slot(c);
-        while (keys[h] != 0 && keys[h] != c) h = (h + 1) % kSlots;
-        if (keys[h] == 0) {
+        while (taken(h) && keys[h] != c) h = (h + 1) % kSlots;
+        if (!taken(h)) {
+            used[h / 64] |= std::uint64_t{1} << (h % 64);
             keys[h] = c;
             masks[h] = 0;
         }
@@ -136,10 +134,9 @@ double cp_word(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     }
     const double r = detail::jaro_word(a, b, [&](std::uint32_t c) -> std::uint64_t {
         if (c < 256) return dense[c];
-        if (!any_big) return 0;
         for (std::size_t h = slot(c);; h = (h + 1) % kSlots) {
+            if (!taken(h)) return 0;
             if (keys[h] == c) return masks[h];
-            if (keys[h] == 0) return 0;
         }
     });
     return r;
