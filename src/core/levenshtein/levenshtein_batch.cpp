@@ -256,6 +256,7 @@ constexpr std::size_t kMaxPackedSymbols = std::size_t{1} << 16;
 bool cdist_packed(std::span<const Text> a, std::span<const Text> b, std::uint32_t* out) {
     const dispatch::KernelTable& kt = dispatch::kernels();
     if (kt.lev_packed[0] == nullptr || kt.lev_vec_bytes == 0) return false;
+    if (a.size() * b.size() < 256) return false;  // setting up the groups would dominate
     const bool pack_b = a.size() < 64 && b.size() > a.size();
     const std::span<const Text> pats = pack_b ? b : a, texts = pack_b ? a : b;
     const std::size_t cols = b.size();
@@ -345,7 +346,7 @@ std::vector<std::vector<std::uint32_t>> levenshtein_cdist(std::span<const Text> 
     if (a.empty() || b.empty()) return rows;
     rows.resize(a.size());
     for (auto& r : rows) r.resize(b.size());
-    if (dispatch::kernels().lev_packed[0] != nullptr) {
+    if (dispatch::kernels().lev_packed[0] != nullptr && a.size() * b.size() >= 256) {
         std::vector<std::uint32_t> flat(a.size() * b.size());
         if (cdist_packed(a, b, flat.data())) {
             for (std::size_t i = 0; i < a.size(); ++i)
