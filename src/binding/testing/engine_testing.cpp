@@ -130,8 +130,10 @@ PyObject* engine_fail(Args& a) {
                     if (bad_alloc) throw std::bad_alloc();
                     core::panic("item " + std::to_string(i) + " failed");
                 }
-                // Give the other pieces time to be still running if joins were early.
-                if (e - b > 1 && i == b) std::this_thread::yield();
+                // Some work per item, so that other pieces would still be running if a
+                // failure were passed on before its fork-join pairs had finished.
+                volatile unsigned sink = 0;
+                for (unsigned spin = 0; spin < 3000; ++spin) sink = sink + spin;
             }
         });
     } catch (...) {
