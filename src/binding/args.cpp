@@ -14,8 +14,8 @@
 namespace tarnvel::py {
 
 Args::~Args() {
-    for (auto& refs : list_refs_)
-        for (PyObject* o : refs) Py_DECREF(o);
+    for (std::size_t li = 0; li < nlists_; ++li)
+        for (PyObject* o : list_refs_[li]) Py_DECREF(o);
 }
 
 namespace {
@@ -51,13 +51,12 @@ std::size_t required_count(const FuncDesc& d) {
     return r;
 }
 
-bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames,
-                  Args& a) {
+bool parse_vector(const FuncDesc& d, std::size_t req, PyObject* const* argv, Py_ssize_t nargs,
+                  PyObject* kwnames, Args& a) {
     const std::size_t np = d.params.size();
     // Built only for a message: this function runs on every call.
     auto fname = [&] { return std::string(d.name) + "()"; };
     if (static_cast<std::size_t>(nargs) > np) {
-        const std::size_t req = required_count(d);
         const std::string given = std::to_string(nargs);
         const char* verb = nargs == 1 ? "was" : "were";
         const std::string msg =
@@ -68,6 +67,7 @@ bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, Py
         return false;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) a.slots_[i].obj = argv[i];
+    for (std::size_t i = static_cast<std::size_t>(nargs); i < np; ++i) a.slots_[i].obj = nullptr;
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_Size(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -102,7 +102,6 @@ bool parse_vector(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, Py
             a.slots_[idx].obj = argv[nargs + k];
         }
     }
-    const std::size_t req = required_count(d);
     if (static_cast<std::size_t>(nargs) >= req) return true;
     std::vector<const char*> missing;
     for (std::size_t p = 0; p < req; ++p)
@@ -266,49 +265,60 @@ bool convert_scalar(const Param& p, Args::Slot& s) {
 
 }  // namespace
 
-bool parse_and_convert(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs,
-                       PyObject* kwnames, Args& a) {
-    if (!parse_vector(d, argv, nargs, kwnames, a)) return false;
-    const std::size_t np = d.params.size();
+CallPlan make_plan(const FuncDesc& d) {
+    CallPlan plan;
+    plan.required = static_cast<std::uint8_t>(required_count(d));
+    for (std::size_t i = 0; i < d.params.size(); ++i) {
+        const auto idx = static_cast<std::uint8_t>(i);
+        const Kind k = d.params[i].kind;
+        if (k == Kind::text) plan.text[plan.n_text++] = idx;
+        else if (is_number(k)) plan.scalar[plan.n_scalar++] = idx;
+        else if (k == Kind::text_list) plan.list[plan.n_list++] = idx;
+        else if (is_out(k)) plan.out = static_cast<std::int8_t>(i);
+    }
+    return plan;
+}
 
-    for (std::size_t i = 0; i < np; ++i) {
-        const Param& p = d.params[i];
-        if (p.kind == Kind::object) continue;
-        if (is_text_scalar(p.kind) && a.slots_[i].obj && !convert_text(a.slots_[i].obj, a.slots_[i].text)) {
-            annotate_current_error(p.name);
+bool parse_and_convert(const FuncDesc& d, const CallPlan& plan, PyObject* const* argv,
+                       Py_ssize_t nargs, PyObject* kwnames, Args& a) {
+    if (!parse_vector(d, plan.required, argv, nargs, kwnames, a)) return false;
+
+    for (std::size_t k = 0; k < plan.n_text; ++k) {
+        Args::Slot& slot = a.slots_[plan.text[k]];
+        if (slot.obj && !convert_text(slot.obj, slot.text)) {
+            annotate_current_error(d.params[plan.text[k]].name);
             return false;
         }
     }
-    for (std::size_t i = 0; i < np; ++i) {
-        const Param& p = d.params[i];
-        if (!is_number(p.kind)) continue;
-        if (!convert_scalar(p, a.slots_[i])) {
+    for (std::size_t k = 0; k < plan.n_scalar; ++k) {
+        const Param& p = d.params[plan.scalar[k]];
+        Args::Slot& slot = a.slots_[plan.scalar[k]];
+        if (!convert_scalar(p, slot)) {
             annotate_current_error(p.name);
             return false;
         }
-        if (p.kind == Kind::prefix_p && !(a.slots_[i].real >= 0.0 && a.slots_[i].real <= 0.25)) {
+        if (p.kind == Kind::prefix_p && !(slot.real >= 0.0 && slot.real <= 0.25)) {
             PyErr_SetString(PyExc_ValueError, kMsgPrefixScale);
             return false;
         }
     }
-    for (std::size_t i = 0; i < np; ++i) {
-        if (d.params[i].kind != Kind::text_list) continue;
+    for (std::size_t k = 0; k < plan.n_list; ++k) {
+        Args::Slot& slot = a.slots_[plan.list[k]];
         const std::size_t li = a.nlists_++;
-        a.slots_[i].list = li;
+        slot.list = li;
         // An absent optional list (only private test rows have one) is empty.
-        if (a.slots_[i].obj && !collect_list(a.slots_[i].obj, a.list_refs_[li])) return false;
+        if (slot.obj && !collect_list(slot.obj, a.list_refs_[li])) return false;
     }
     for (std::size_t li = 0; li < a.nlists_; ++li) {
         if (!list_views(a.list_refs_[li], a.lists_[li])) return false;
     }
-    for (std::size_t i = 0; i < np; ++i) {
-        const Kind k = d.params[i].kind;
-        if (!is_out(k)) continue;
+    if (plan.out >= 0) {
+        const Kind k = d.params[static_cast<std::size_t>(plan.out)].kind;
         const std::size_t rows = a.nlists_ > 0 ? a.lists_[0].size() : 0;
         const std::size_t cols = a.nlists_ > 1 ? a.lists_[1].size() : 0;
         const bool is_f64 = k == Kind::out_f64_1d || k == Kind::out_f64_2d;
         const bool two_d = k == Kind::out_u32_2d || k == Kind::out_f64_2d;
-        if (!validate_out(a.slots_[i].obj, is_f64, two_d, rows, cols, a.out_)) return false;
+        if (!validate_out(a.slots_[plan.out].obj, is_f64, two_d, rows, cols, a.out_)) return false;
     }
     return true;
 }

@@ -76,22 +76,27 @@ constexpr std::size_t kMaxParams = 8;
 
 struct ModuleTable {
     std::vector<const FuncDesc*> registered;        // in registration order
-    std::array<const FuncDesc*, kMaxFunctions> slots{};  // by entry index
     std::array<PyMethodDef, kMaxFunctions> defs{};
     std::deque<std::string> docs;                    // stable storage for docstrings
     std::size_t count = 0;
     bool built = false;
 };
 
+// What an entry point needs on every call, by entry index: plain arrays, constant
+// initialised, so a call reads them without a guard.
+const FuncDesc* g_slots[2][kMaxFunctions] = {};
+CallPlan g_plans[2][kMaxFunctions] = {};
+
 ModuleTable& table_of(ModuleId id) {
     static ModuleTable tables[2];
     return tables[static_cast<int>(id)];
 }
 
-PyObject* call_impl(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* argv,
+                    Py_ssize_t nargs, PyObject* kwnames) {
     try {
         Args args;
-        if (!parse_and_convert(d, argv, nargs, kwnames, args)) return nullptr;
+        if (!parse_and_convert(d, plan, argv, nargs, kwnames, args)) return nullptr;
         return d.impl(args);
     } catch (const PyError&) {
         return nullptr;
@@ -112,12 +117,14 @@ PyObject* call_impl(const FuncDesc& d, PyObject* const* argv, Py_ssize_t nargs, 
 
 template <ModuleId M, std::size_t I>
 PyObject* fast_entry(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_impl(*table_of(M).slots[I], argv, nargs, kwnames);
+    constexpr int m = static_cast<int>(M);
+    return call_impl(*g_slots[m][I], g_plans[m][I], argv, nargs, kwnames);
 }
 
 template <ModuleId M, std::size_t I>
 PyObject* noargs_entry(PyObject*, PyObject*) {
-    return call_impl(*table_of(M).slots[I], nullptr, 0, nullptr);
+    constexpr int m = static_cast<int>(M);
+    return call_impl(*g_slots[m][I], g_plans[m][I], nullptr, 0, nullptr);
 }
 
 using FastFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -212,7 +219,8 @@ bool build_table(ModuleId id) {
     for (std::size_t i = 0; i < order.size(); ++i) {
         const FuncDesc& d = *order[i];
         if (!check_row(d)) return false;
-        t.slots[i] = &d;
+        g_slots[static_cast<int>(id)][i] = &d;
+        g_plans[static_cast<int>(id)][i] = make_plan(d);
         t.docs.push_back(signature_of(d) + "\n--\n\n" + d.doc_body);
         PyMethodDef& def = t.defs[i];
         def.ml_name = d.name;

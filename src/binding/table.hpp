@@ -142,15 +142,17 @@ public:
     PyObject* object(std::size_t i) const { return slots_[i].obj; }
 
     // Internal (parser).
+    // Left uninitialised on purpose (this runs on every call): the parser sets obj for
+    // every parameter and each conversion sets the fields its kind reads.
     struct Slot {
-        PyObject* obj = nullptr;  // borrowed argument or nullptr when absent
-        core::Text text{};
-        double real = 0.0;
-        std::int64_t i64 = 0;
-        std::uint64_t u64 = 0;
-        bool flag = false;
-        bool has_value = false;
-        std::size_t list = 0;
+        PyObject* obj;  // borrowed argument or nullptr when absent
+        core::Text text;
+        double real;
+        std::int64_t i64;
+        std::uint64_t u64;
+        bool flag;
+        bool has_value;
+        std::size_t list;
     };
     Slot slots_[8];
     std::vector<core::Text> lists_[2];
