@@ -233,9 +233,11 @@ class TestAgainstReference:
         a = random_text(rng, 100, "acgt", min_len=100)
         b = random_text(rng, 120, "acgt", min_len=120)
         for per_gap in (lane_max // 220 - 1, lane_max // 220, lane_max // 220 + 1,
-                        lane_max // 218):
+                        lane_max // 218, lane_max // 126 - 1, lane_max // 126,
+                        lane_max // 124, lane_max // 120):
             gap = -per_gap
-            for ma, mi in ((1, -1), (per_gap, -per_gap), (2 * per_gap, -3), (-3, 2 * per_gap)):
+            for ma, mi in ((1, -1), (per_gap, -per_gap), (2 * per_gap, -3), (-3, 2 * per_gap),
+                           (lane_max // 100, -1), (lane_max // 104, -lane_max // 104)):
                 ma, mi = sat(ma), sat(mi)
                 assert tarnvel.needleman_wunsch_score(a, b, ma, mi, gap) == linear_ref(a, b, ma, mi, gap)
                 assert tarnvel.needleman_wunsch_score(a, b, ma, mi, -gap) == linear_ref(a, b, ma, mi, -gap)
@@ -244,6 +246,9 @@ class TestAgainstReference:
             for o, e in ((opn, ext), (-opn, ext), (opn, -ext), (ext, opn), (0, -per_gap)):
                 want = affine_ref(a, b, 1, -1, o, e)
                 assert tarnvel.needleman_wunsch_affine(a, b, 1, -1, o, e) == want, (o, e)
+            for ma in (lane_max // 100, lane_max // 104):
+                want = affine_ref(a, b, ma, -1, -2, -1)
+                assert tarnvel.needleman_wunsch_affine(a, b, ma, -1, -2, -1) == want, ma
 
     def test_code_points_beyond_bmp(self):
         # Symbols above U+FFFF cannot use 16-bit symbol lanes.

@@ -7,9 +7,10 @@
 // with d pair steps has n + m - 2d gap characters at most, each of which may (affine)
 // also open a run, so with g = |gap| (linear) or |open| + |extend| (affine)
 //   |path score| <= B = max over d in [0, min(n, m)] of
-//                       max(|match|, |mismatch|) d + g (n + m - 2d).
+//                       max(|match|, |mismatch|) d + g (n + m - 2d)      (path_bound)
 // When B fits a lane type, no saturating addition of the definition ever clamps, and
-// plain arithmetic in that lane type gives the same values.
+// plain arithmetic in that lane type gives the same values. 16- and 32-bit lanes use the
+// tighter value_bound(), which bounds the maxima themselves and the sums formed from them.
 // Affine in 16/32-bit lanes replaces NW_NEG (which does not fit) by neg = -(B + |extend|
 // + 1); see affine_lanes(). 64-bit lanes keep NW_NEG itself: values then lie within
 // 2^61 + B, so B <= 2^62 suffices. Anything else runs the saturating row loop.
@@ -58,12 +59,33 @@ u128 path_bound(std::size_t n, std::size_t m, std::int64_t match, std::int64_t m
     return larger(all_gaps, most_pairs);
 }
 
+u128 positive_part(std::int64_t x) { return x > 0 ? static_cast<u128>(x) : 0; }
+
+// A tighter bound on the values themselves (not on every path), used for 16/32-bit lanes:
+// each value is a maximum over paths, so it is at least the score of one particular path
+// (pairs along the diagonal, then one gap run), which costs at most
+// max(|match|, |mismatch|, |gap or extend|) x max(i, k) (+ |open|); each candidate sum
+// before a maximum is such a value plus at most a step or two. From above, no value
+// exceeds the best conceivable path: positive pair scores on min(n, m) pairs plus positive
+// gap scores on n + m gap characters. `step` covers the largest single step of a
+// candidate (match or mismatch, gap, or open + extend).
+u128 value_bound(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
+                 u128 open_mag, u128 per_char_mag, u128 positive_gap) {
+    const u128 pair_mag = larger(magnitude(match), magnitude(mismatch));
+    const u128 longer = n < m ? m : n;
+    const u128 step = pair_mag + open_mag + per_char_mag;
+    const u128 low = larger(pair_mag, per_char_mag) * longer + open_mag + 3 * step;
+    const u128 high = larger(positive_part(match), positive_part(mismatch)) * (n < m ? n : m) +
+                      positive_gap * (static_cast<u128>(n) + m) + step;
+    return larger(low, high);
+}
+
 Lanes linear_lanes(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
                    std::int64_t gap) {
-    const u128 bound = path_bound(n, m, match, mismatch, magnitude(gap));
-    if (bound <= kI16Max) return Lanes::i16;
-    if (bound <= kI32Max) return Lanes::i32;
-    if (bound <= kI64Max) return Lanes::i64;
+    const u128 narrow = value_bound(n, m, match, mismatch, 0, magnitude(gap), positive_part(gap));
+    if (narrow <= kI16Max) return Lanes::i16;
+    if (narrow <= kI32Max) return Lanes::i32;
+    if (path_bound(n, m, match, mismatch, magnitude(gap)) <= kI64Max) return Lanes::i64;
     return Lanes::none;
 }
 
@@ -77,14 +99,16 @@ struct AffineLanes {
 // neg = -(B + |extend| + 1) keeps them below every real value (>= -B) and inside the lane.
 AffineLanes affine_lanes(std::size_t n, std::size_t m, std::int64_t match,
                          std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
-    const u128 bound = path_bound(n, m, match, mismatch, magnitude(open) + magnitude(extend));
+    const u128 bound = value_bound(n, m, match, mismatch, magnitude(open), magnitude(extend),
+                                   positive_part(open) + positive_part(extend));
     const u128 low = bound + 2 * magnitude(extend) + 1;  // magnitude of neg - |extend|
     const auto neg = [&] {
         return -static_cast<std::int64_t>(bound + magnitude(extend) + 1);
     };
     if (low <= kI16Max) return {Lanes::i16, neg()};
     if (low <= kI32Max) return {Lanes::i32, neg()};
-    if (bound <= (static_cast<u128>(1) << 62)) return {Lanes::i64, NW_NEG};
+    const u128 paths = path_bound(n, m, match, mismatch, magnitude(open) + magnitude(extend));
+    if (paths <= (static_cast<u128>(1) << 62)) return {Lanes::i64, NW_NEG};
     return {Lanes::none, NW_NEG};
 }
 
