@@ -248,7 +248,7 @@ void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double
     const auto& kt = dispatch::kernels();
     constexpr std::size_t kSub = 256;
     Text group[3][kSub];  // lane choices of at most 16 bytes, at most 32; the others
-    std::uint32_t where[3][kSub];
+    std::uint32_t where[3][kSub];  // offsets within the current sub-block
     double r[kSub];
     for (std::size_t lo = 0; lo < count; lo += kSub) {
         const std::size_t cnt = std::min(kSub, count - lo);
@@ -258,13 +258,13 @@ void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double
             int g = c.size <= 16 ? 0 : c.size <= 32 ? 1 : 2;
             if (g < 2 && !query_ascii_ && !is_ascii(c)) g = 2;
             group[g][fill[g]] = c;
-            where[g][fill[g]++] = static_cast<std::uint32_t>(lo + k);
+            where[g][fill[g]++] = static_cast<std::uint32_t>(k);
         }
         for (int g = 0; g < 2; ++g) {
             if (!fill[g]) continue;
             kt.indel_lanes[g](distinct_.data(), distinct_.size(), slots_.data(), len_, group[g],
                               fill[g], r);
-            for (std::size_t k = 0; k < fill[g]; ++k) out[where[g][k]] = r[k];
+            for (std::size_t k = 0; k < fill[g]; ++k) out[lo + where[g][k]] = r[k];
         }
         if (fill[2]) {
             if (mode_ == Mode::ascii_word) {
@@ -272,7 +272,7 @@ void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double
             } else {
                 for (std::size_t k = 0; k < fill[2]; ++k) r[k] = score(group[2][k]);
             }
-            for (std::size_t k = 0; k < fill[2]; ++k) out[where[2][k]] = r[k];
+            for (std::size_t k = 0; k < fill[2]; ++k) out[lo + where[2][k]] = r[k];
         }
     }
 }
