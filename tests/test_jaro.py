@@ -282,3 +282,14 @@ def test_one_non_ascii_symbol_anywhere():
             assert same(tarnvel.jaro_similarity(a, b), ref_jaro(a, b)), (a, b)
             assert same(tarnvel.jaro_winkler_similarity(b, a), ref_jaro_winkler(b, a)), (a, b)
         assert tarnvel.jaro_winkler_batch_fn(b, [a, b])[1] == 1.0
+
+
+def test_code_points_sharing_a_low_byte():
+    # a, U+0161, U+0261, U+1061 and U+10061 all end in the byte 0x61.
+    rng = random.Random(SEED + 7)
+    alphabet = "a\u0161\u0261\u1061\U00010061b"
+    for _ in range(300 * MULTIPLIER):
+        a = rand_text(rng, rng.randint(1, 64), alphabet)
+        b = rand_text(rng, rng.randint(1, 64), alphabet)
+        assert same(tarnvel.jaro_similarity(a, b), ref_jaro(a, b)), (a, b)
+        assert same(tarnvel.jaro_winkler_similarity(a, b, 0.2), ref_jaro_winkler(a, b, 0.2)), (a, b)

@@ -102,29 +102,20 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
                                next.data(), F.data(), A.data());
 }
 
-// Code points, both non-empty and at most 64: code points below 256 use a dense table
-// (only the rows a and b use are cleared), larger ones a small open-addressing table on the
-// stack (at most 64 keys in 128 slots).
+// Code points, both non-empty and at most 64: a 256-slot open-addressing table indexed
+// by the low byte of the code point (identity for ASCII and Latin-1, and collision-free
+// inside any one 256-code-point block such as Cyrillic or Greek), with occupancy bits so
+// nothing needs clearing beforehand.
 double cp_word(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
-    std::uint64_t dense[256];  // rows below 256 that a or b use are cleared first
-    for (std::size_t i = 0; i < a.size; ++i)
-        if (a[i] < 256) dense[a[i]] = 0;
-    for (std::size_t k = 0; k < b.size; ++k)
-        if (b[k] < 256) dense[b[k]] = 0;
-    constexpr std::size_t kSlots = 128;
+    constexpr std::size_t kSlots = 256;
     std::uint32_t keys[kSlots];
     std::uint64_t masks[kSlots];
-    std::uint64_t used[kSlots / 64] = {};  // occupancy bits: no clearing of keys needed
-    auto slot = [](std::uint32_t c) { return static_cast<std::size_t>((c * 0x9E3779B1u) >> 25); };
+    std::uint64_t used[kSlots / 64] = {};
     auto taken = [&](std::size_t h) { return (used[h / 64] >> (h % 64)) & 1; };
     for (std::size_t k = 0; k < b.size; ++k) {
         const std::uint32_t c = b[k];
-        if (c < 256) {
-            dense[c] |= std::uint64_t{1} << k;
-            continue;
-        }
-        std::size_t h = slot(c);
-        while (taken(h) && keys[h] != c) h = (h + 1) % kSlots;
+        std::size_t h = c & (kSlots - 1);
+        while (taken(h) && keys[h] != c) h = (h + 1) & (kSlots - 1);
         if (!taken(h)) {
             used[h / 64] |= std::uint64_t{1} << (h % 64);
             keys[h] = c;
@@ -132,14 +123,12 @@ double cp_word(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
         }
         masks[h] |= std::uint64_t{1} << k;
     }
-    const double r = detail::jaro_word(a, b, [&](std::uint32_t c) -> std::uint64_t {
-        if (c < 256) return dense[c];
-        for (std::size_t h = slot(c);; h = (h + 1) % kSlots) {
+    return detail::jaro_word(a, b, [&](std::uint32_t c) -> std::uint64_t {
+        for (std::size_t h = c & (kSlots - 1);; h = (h + 1) & (kSlots - 1)) {
             if (!taken(h)) return 0;
             if (keys[h] == c) return masks[h];
         }
     });
-    return r;
 }
 
 double code_points(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
