@@ -33,29 +33,31 @@ typename Ops::T nw_linear_blocks(const typename Ops::S* a, std::size_t n,
     const V row_steps = Ops::steps(1);
     const std::size_t hmax = n < core::detail::stripe_rows<T>() ? n : core::detail::stripe_rows<T>();
     const std::size_t w = core::detail::diagonal_stride<T>(hmax);
-    T* row = work + 3 * w;
+    T* row = work + 4 * w;
     for (std::size_t k = 0; k <= m; ++k)
         row[k] = static_cast<T>(static_cast<std::int64_t>(gap) * static_cast<std::int64_t>(k));
     for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
         const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
         const typename Ops::S* as = a + i0;
-        T* p2 = work + core::detail::diagonal_base<T>();
-        T* p1 = p2 + w;
-        T* cur = p2 + 2 * w;
+        // H of diagonals d - 1 and d, and the upper neighbours of diagonals d - 1 and d:
+        // the upper neighbour of (r, k) on diagonal d - 1 is the diagonal neighbour of
+        // (r, k + 1) on diagonal d, at the same row, so it is stored instead of shifted
+        // again. (A block new on diagonal d holds only its column-0 cell, set by the blend.)
+        T* p1 = work + core::detail::diagonal_base<T>();
+        T* cur = p1 + w;
+        T* up_prev = p1 + 2 * w;
+        T* up_cur = p1 + 3 * w;
         T top1 = row[0];  // cell (0, d - 1)
-        T top2 = 0;       // cell (0, d - 2)
         for (std::size_t d = 1; d <= h + m; ++d) {
             const std::size_t lo = d > m ? d - m : 1;
             const std::size_t last = d <= h ? d : h;
             const std::size_t kb = (lo - 1) / L, ke = (last - 1) / L;
             V prev_up = kb == 0 ? Ops::set1(top1) : Ops::load(p1 + 1 + (kb - 1) * L);
-            V prev_dg = kb == 0 ? Ops::set1(top2) : Ops::load(p2 + 1 + (kb - 1) * L);
             for (std::size_t k = kb; k <= ke; ++k) {
                 const std::size_t r0 = 1 + k * L;
                 const V left = Ops::load(p1 + r0);
                 const V up = Ops::shift_in(prev_up, left);
-                const V d2 = Ops::load(p2 + r0);
-                const V diag = Ops::shift_in(prev_dg, d2);
+                const V diag = Ops::load(up_prev + r0);
                 const V s = Ops::select_eq(as + r0 - 1, rb + (m + r0) - d, vmatch, vmismatch);
                 V v = Ops::max(Ops::add(diag, s), Ops::add(Ops::max(up, left), vgap));
                 if (d <= h && k == ke) {
@@ -67,16 +69,17 @@ typename Ops::T nw_linear_blocks(const typename Ops::S* a, std::size_t n,
                     v = Ops::blend_from(rows, static_cast<T>(d), edge, v);
                 }
                 Ops::store(cur + r0, v);
+                Ops::store(up_cur + r0, up);
                 prev_up = left;
-                prev_dg = d2;
             }
             if (d >= h) row[d - h] = cur[h];
-            top2 = top1;
             top1 = d <= m ? row[d] : 0;
-            T* t = p2;
-            p2 = p1;
+            T* t = p1;
             p1 = cur;
             cur = t;
+            t = up_prev;
+            up_prev = up_cur;
+            up_cur = t;
         }
     }
     return row[m];

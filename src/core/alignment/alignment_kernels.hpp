@@ -115,7 +115,8 @@ constexpr std::size_t diagonal_base() {
 template <class T>
 std::size_t nw_linear_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    return 3 * diagonal_stride<T>(h) + (m + 1);
+    // The vector kernels (src/simd/alignment_simd.hpp) keep four arrays.
+    return 4 * diagonal_stride<T>(h) + (m + 1);
 }
 template <class T>
 std::size_t nw_affine_work_cells(std::size_t n, std::size_t m) {
