@@ -106,7 +106,7 @@ def scaling(table):
         code = SCALING_CODE.format(here=here, file=file, n=n, query_mult=mult)
         t1, t2 = [], []
         count = 0
-        for _ in range(3):  # alternate the two settings against load drift
+        for _ in range(5):  # alternate the two settings against load drift
             r1 = json.loads(run_in_subprocess(code, {"TARNVEL_NUM_THREADS": "1"}))
             r2 = json.loads(run_in_subprocess(code, {"TARNVEL_NUM_THREADS": "2"}))
             count = r1[0]
