@@ -30,11 +30,16 @@ KernelTable build() {
 
 }  // namespace
 
-KernelFiller::KernelFiller(Target target, FillFn fn) { fillers().push_back({target, fn}); }
-
 const KernelTable& kernels() {
     static const KernelTable t = build();
     return t;
 }
 
 }  // namespace tarnvel::dispatch
+
+namespace tarnvel::simd {
+
+// Runs during static initialisation, before any call can build the table.
+KernelFiller::KernelFiller(Target target, FillFn fn) { dispatch::fillers().push_back({target, fn}); }
+
+}  // namespace tarnvel::simd

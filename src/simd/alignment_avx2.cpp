@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "core/alignment/alignment_kernels.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -130,7 +130,7 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 
 #pragma GCC pop_options
 
-void fill_alignment_avx2(dispatch::KernelTable& t) {
+void fill_alignment_avx2(simd::KernelTable& t) {
     t.nw_linear_i16 = &linear_i16;
     t.nw_linear_i32 = &linear_i32;
     t.nw_linear_i64 = &linear_i64;
@@ -143,7 +143,7 @@ void fill_alignment_avx2(dispatch::KernelTable& t) {
 }
 
 namespace {
-const dispatch::KernelFiller kRegister(dispatch::Target::avx2, &fill_alignment_avx2);
+const simd::KernelFiller kRegister(dispatch::Target::avx2, &fill_alignment_avx2);
 }  // namespace
 
 }  // namespace tarnvel::simd::avx2

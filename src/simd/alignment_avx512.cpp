@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "core/alignment/alignment_kernels.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -135,7 +135,7 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 #pragma GCC pop_options
 #pragma GCC diagnostic pop
 
-void fill_alignment_avx512(dispatch::KernelTable& t) {
+void fill_alignment_avx512(simd::KernelTable& t) {
     t.nw_linear_i16 = &linear_i16;
     t.nw_linear_i32 = &linear_i32;
     t.nw_linear_i64 = &linear_i64;
@@ -148,7 +148,7 @@ void fill_alignment_avx512(dispatch::KernelTable& t) {
 }
 
 namespace {
-const dispatch::KernelFiller kRegister(dispatch::Target::avx512, &fill_alignment_avx512);
+const simd::KernelFiller kRegister(dispatch::Target::avx512, &fill_alignment_avx512);
 }  // namespace
 
 }  // namespace tarnvel::simd::avx512

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/damerau/damerau_simd.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -60,12 +60,12 @@ void dl_row_scan(const std::uint32_t* w, std::uint32_t* r0, std::size_t m, std::
 namespace tarnvel::simd::avx512 {
 namespace {
 
-void fill(dispatch::KernelTable& t) {
+void fill(simd::KernelTable& t) {
     t.dl_row_base = &dl_row_base;
     t.dl_row_scan = &dl_row_scan;
 }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill);
+const simd::KernelFiller reg(dispatch::Target::avx512, &fill);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx512

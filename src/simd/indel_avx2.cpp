@@ -8,7 +8,7 @@
 
 #include "core/common/text.hpp"
 #include "core/fuzz/extract_kernels.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
@@ -27,9 +27,9 @@ void indel_ratio_word_many(const std::uint64_t* peq, std::size_t query_len,
 namespace tarnvel::simd::avx2 {
 namespace {
 
-void fill_indel(dispatch::KernelTable& t) { t.indel_ratio_word_many = &indel_ratio_word_many; }
+void fill_indel(simd::KernelTable& t) { t.indel_ratio_word_many = &indel_ratio_word_many; }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill_indel);
+const simd::KernelFiller reg(dispatch::Target::avx2, &fill_indel);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx2

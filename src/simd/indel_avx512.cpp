@@ -25,7 +25,7 @@
 #include <cstdint>
 
 #include "core/common/text.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,bmi2,popcnt")
@@ -177,14 +177,14 @@ void indel_lanes32(const std::uint8_t* distinct, std::size_t d, const std::uint8
 namespace tarnvel::simd::avx512 {
 namespace {
 
-void fill_indel(dispatch::KernelTable& t) {
+void fill_indel(simd::KernelTable& t) {
     // Needs byte lanes and masked byte loads (BW, VL) besides AVX-512F.
     if (!dispatch::cpu_has_avx512bw()) return;
     t.indel_lanes[0] = &indel_lanes16;
     t.indel_lanes[1] = &indel_lanes32;
 }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill_indel);
+const simd::KernelFiller reg(dispatch::Target::avx512, &fill_indel);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx512

@@ -9,7 +9,7 @@
 
 #include "core/jaro/jaro_scalar.hpp"
 #include "core/jaro/jaro_simd.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -68,7 +68,7 @@ void lanes64(const void* t, const std::uint16_t* q, std::size_t n, const std::ui
     jaro_lanes_impl<Ops<std::uint64_t>>(t, q, n, w, m, tr);
 }
 
-void fill(dispatch::KernelTable& k) {
+void fill(simd::KernelTable& k) {
     k.jaro_vec_bytes = 32;
     k.jaro_lanes[0] = &lanes8;
     k.jaro_lanes[1] = &lanes16;
@@ -76,7 +76,7 @@ void fill(dispatch::KernelTable& k) {
     k.jaro_lanes[3] = &lanes64;
 }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill);
+const simd::KernelFiller reg(dispatch::Target::avx2, &fill);
 
 }  // namespace
 

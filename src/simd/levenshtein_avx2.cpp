@@ -8,7 +8,7 @@
 
 #include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 #include "core/levenshtein/levenshtein_simd.hpp"
 
 #if defined(__x86_64__)
@@ -202,7 +202,7 @@ void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, s
 namespace tarnvel::simd::avx2 {
 namespace {
 
-void fill(dispatch::KernelTable& t) {
+void fill(simd::KernelTable& t) {
     t.lev_packed[0] = &lev_packed8;
     t.lev_packed[1] = &lev_packed16;
     t.lev_packed[2] = &lev_packed32;
@@ -211,7 +211,7 @@ void fill(dispatch::KernelTable& t) {
     t.lev_blocked = &lev_blocked;
 }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill);
+const simd::KernelFiller reg(dispatch::Target::avx2, &fill);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx2

@@ -9,7 +9,7 @@
 
 #include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/levenshtein/myers.hpp"
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 #include "core/levenshtein/levenshtein_simd.hpp"
 
 #if defined(__x86_64__)
@@ -214,7 +214,7 @@ void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, s
 namespace tarnvel::simd::avx512 {
 namespace {
 
-void fill(dispatch::KernelTable& t) {
+void fill(simd::KernelTable& t) {
     t.lev_packed[0] = &lev_packed8;
     t.lev_packed[1] = &lev_packed16;
     t.lev_packed[2] = &lev_packed32;
@@ -223,7 +223,7 @@ void fill(dispatch::KernelTable& t) {
     t.lev_blocked = &lev_blocked;
 }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill);
+const simd::KernelFiller reg(dispatch::Target::avx512, &fill);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx512

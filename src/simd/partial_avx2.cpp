@@ -9,7 +9,7 @@
 
 #include <immintrin.h>
 
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
@@ -54,9 +54,9 @@ void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std
 namespace tarnvel::simd::avx2 {
 namespace {
 
-void fill_partial(dispatch::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
+void fill_partial(simd::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx2, &fill_partial);
+const simd::KernelFiller reg(dispatch::Target::avx2, &fill_partial);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx2

@@ -10,7 +10,7 @@
 
 #include <immintrin.h>
 
-#include "dispatch/kernels.hpp"
+#include "simd/kernel_table.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,bmi2,popcnt")
@@ -68,9 +68,9 @@ void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std
 namespace tarnvel::simd::avx512 {
 namespace {
 
-void fill_partial(dispatch::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
+void fill_partial(simd::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
 
-const dispatch::KernelFiller reg(dispatch::Target::avx512, &fill_partial);
+const simd::KernelFiller reg(dispatch::Target::avx512, &fill_partial);
 
 }  // namespace
 }  // namespace tarnvel::simd::avx512
