@@ -240,3 +240,17 @@ def test_list_items_are_kept_alive_and_not_copied(testing):
     # A generator producing fresh strings: their views must stay valid for the call.
     result = testing.probe_kinds("t", 0, 0, items=("x" * k + "é" for k in range(50)))[6]
     assert result == ["x" * k + "é" for k in range(50)]
+
+
+def test_all_lists_are_collected_before_any_view_is_taken():
+    # A bad item type in the second list is reported before an unencodable text in the
+    # first, because both lists are collected before their UTF-8 views are taken.
+    with pytest.raises(TypeError, match="'int' object is not an instance of 'str'"):
+        tarnvel.levenshtein_cdist(["a", "\ud800"], ["b", 5])
+    with pytest.raises(UnicodeEncodeError):
+        tarnvel.levenshtein_cdist(["a", "\ud800"], ["b"])
+    with pytest.raises(UnicodeEncodeError):
+        tarnvel.levenshtein_cdist(["a"], ("b", "\udfff"))
+    # Lists, tuples and other iterables give the same result.
+    assert (tarnvel.levenshtein_cdist(["ab", "c"], ("b", "ca"))
+            == tarnvel.levenshtein_cdist(iter(["ab", "c"]), (x for x in ("b", "ca"))))

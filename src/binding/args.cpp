@@ -189,13 +189,48 @@ bool convert_flag(PyObject* o, bool& out) {
     return false;
 }
 
-// Collects any iterable of str into owned references (steps 1 to 4; views come later).
-bool collect_list(PyObject* o, std::vector<PyObject*>& refs) {
+// Takes one collected item: its reference and, in the same pass, its UTF-8 view. An item
+// that cannot be encoded gets a null view here and its error is raised later by
+// list_views(), so a type error in a later list still wins, as the conversion order asks.
+inline void keep_item(PyObject* item, std::vector<PyObject*>& refs, std::vector<core::Text>& views) {
+    refs.push_back(item);
+    Py_ssize_t len = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(item, &len);
+    if (!s) {
+        PyErr_Clear();
+        views.emplace_back(nullptr, 0);
+    } else {
+        views.emplace_back(s, static_cast<std::size_t>(len));
+    }
+}
+
+// Collects any iterable of str into owned references plus their views.
+bool collect_list(PyObject* o, std::vector<PyObject*>& refs, std::vector<core::Text>& views) {
+    // Lists and tuples are read by index: the same items in the same order as iteration
+    // (no Python code runs meanwhile), without the iterator protocol per item.
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        const bool is_list = PyList_CheckExact(o);
+        const Py_ssize_t n = is_list ? PyList_Size(o) : PyTuple_Size(o);
+        refs.reserve(static_cast<std::size_t>(n));
+        views.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* item = is_list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
+            if (!item) return false;
+            if (!PyUnicode_Check(item)) {
+                raise_not_instance(item, "str");
+                return false;
+            }
+            Py_INCREF(item);
+            keep_item(item, refs, views);
+        }
+        return true;
+    }
     const Py_ssize_t hint = PyObject_Size(o);
     if (hint < 0) {
         PyErr_Clear();
     } else {
         refs.reserve(static_cast<std::size_t>(hint));
+        views.reserve(static_cast<std::size_t>(hint));
     }
     PyObject* it = PyObject_GetIter(o);
     if (!it) return false;
@@ -206,19 +241,19 @@ bool collect_list(PyObject* o, std::vector<PyObject*>& refs) {
             Py_DECREF(it);
             return false;
         }
-        refs.push_back(item);
+        keep_item(item, refs, views);
     }
     Py_DECREF(it);
     return !PyErr_Occurred();
 }
 
-bool list_views(const std::vector<PyObject*>& refs, std::vector<core::Text>& views) {
-    views.resize(refs.size());
+// Raises the encoding error of the first item whose view could not be taken.
+bool list_views(const std::vector<PyObject*>& refs, const std::vector<core::Text>& views) {
     for (std::size_t i = 0; i < refs.size(); ++i) {
-        Py_ssize_t len = 0;
-        const char* s = PyUnicode_AsUTF8AndSize(refs[i], &len);
-        if (!s) return false;
-        views[i] = core::Text(s, static_cast<std::size_t>(len));
+        if (views[i].data == nullptr) {
+            Py_ssize_t len = 0;
+            if (!PyUnicode_AsUTF8AndSize(refs[i], &len)) return false;
+        }
     }
     return true;
 }
@@ -307,7 +342,7 @@ bool parse_and_convert(const FuncDesc& d, const CallPlan& plan, PyObject* const*
         const std::size_t li = a.nlists_++;
         slot.list = li;
         // An absent optional list (only private test rows have one) is empty.
-        if (slot.obj && !collect_list(slot.obj, a.list_refs_[li])) return false;
+        if (slot.obj && !collect_list(slot.obj, a.list_refs_[li], a.lists_[li])) return false;
     }
     for (std::size_t li = 0; li < a.nlists_; ++li) {
         if (!list_views(a.list_refs_[li], a.lists_[li])) return false;
