@@ -116,8 +116,11 @@ bool parse_vector(const FuncDesc& d, std::size_t req, PyObject* const* argv, Py_
     return true;
 }
 
+// Exact str first: under the limited API PyUnicode_Check is a function call.
+inline bool is_str(PyObject* o) { return Py_IS_TYPE(o, &PyUnicode_Type) || PyUnicode_Check(o); }
+
 bool convert_text(PyObject* o, core::Text& out) {
-    if (!PyUnicode_Check(o)) {
+    if (!is_str(o)) {
         raise_not_instance(o, "str");
         return false;
     }
@@ -216,7 +219,7 @@ bool collect_list(PyObject* o, std::vector<PyObject*>& refs, std::vector<core::T
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject* item = is_list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
             if (!item) return false;
-            if (!PyUnicode_Check(item)) {
+            if (!is_str(item)) {
                 raise_not_instance(item, "str");
                 return false;
             }
@@ -235,7 +238,7 @@ bool collect_list(PyObject* o, std::vector<PyObject*>& refs, std::vector<core::T
     PyObject* it = PyObject_GetIter(o);
     if (!it) return false;
     while (PyObject* item = PyIter_Next(it)) {
-        if (!PyUnicode_Check(item)) {
+        if (!is_str(item)) {
             raise_not_instance(item, "str");
             Py_DECREF(item);
             Py_DECREF(it);
