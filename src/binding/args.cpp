@@ -13,7 +13,7 @@
 
 namespace tarnvel::py {
 
-Args::~Args() {
+void Args::release_lists() {
     for (std::size_t li = 0; li < nlists_; ++li)
         for (PyObject* o : list_refs_[li]) Py_DECREF(o);
 }

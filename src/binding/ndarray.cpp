@@ -179,7 +179,6 @@ void OutBuffer::release() {
     reg_lo_ = reg_hi_ = 0;
 }
 
-OutBuffer::~OutBuffer() { release(); }
 
 void OutBuffer::write_bytes(const void* src, std::size_t count, std::size_t itemsize) {
     if (!array_) core::panic("output buffer written twice");

@@ -95,7 +95,9 @@ private:
 class OutBuffer {
 public:
     OutBuffer() = default;
-    ~OutBuffer();
+    ~OutBuffer() {
+        if (array_) release();
+    }
     OutBuffer(const OutBuffer&) = delete;
     OutBuffer& operator=(const OutBuffer&) = delete;
 
@@ -161,7 +163,10 @@ public:
     OutBuffer out_;
 
     Args() = default;
-    ~Args();
+    ~Args() {
+        if (nlists_) release_lists();
+    }
+    void release_lists();
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 };
