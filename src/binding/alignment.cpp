@@ -12,49 +12,29 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* nw_score(Args& a) {
-    std::int64_t r;
-    {
-        GilRelease nogil;
-        r = core::nw_linear(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4));
-    }
-    return to_py_i64(r);
+    return to_py_i64(without_gil(
+        [&] { return core::nw_linear(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 
 PyObject* nw_batch(Args& a) {
-    std::vector<std::int64_t> r;
-    {
-        GilRelease nogil;
-        r = core::nw_linear_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4));
-    }
-    return list_i64(r);
+    return list_i64(without_gil(
+        [&] { return core::nw_linear_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 
 PyObject* nw_affine_score(Args& a) {
-    std::int64_t r;
-    {
-        GilRelease nogil;
-        r = core::nw_affine(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4), a.i64(5));
-    }
-    return to_py_i64(r);
+    return to_py_i64(without_gil(
+        [&] { return core::nw_affine(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4), a.i64(5)); }));
 }
 
 PyObject* nw_affine_batch(Args& a) {
-    std::vector<std::int64_t> r;
-    {
-        GilRelease nogil;
-        r = core::nw_affine_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4),
-                                  a.i64(5));
-    }
-    return list_i64(r);
+    return list_i64(without_gil(
+        [&] { return core::nw_affine_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4),
+                                  a.i64(5)); }));
 }
 
 PyObject* nw_striped_score(Args& a) {
-    std::int64_t r;
-    {
-        GilRelease nogil;
-        r = core::nw_striped(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4));
-    }
-    return to_py_i64(r);
+    return to_py_i64(without_gil(
+        [&] { return core::nw_striped(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 
 constexpr Param kPair[] = {{"a", Kind::text},

@@ -7,72 +7,31 @@
 namespace tarnvel::py {
 namespace {
 
-constexpr std::size_t kDirectWrite = std::size_t{1} << 20;
-
 PyObject* distance_fn(Args& a) {
-    std::uint32_t d;
-    {
-        GilRelease nogil;
-        d = core::damerau_levenshtein(a.text(0), a.text(1));
-    }
-    return to_py_u64(d);
+    return to_py_u64(without_gil([&] { return core::damerau_levenshtein(a.text(0), a.text(1)); }));
 }
 
 PyObject* ratio_fn(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::damerau_ratio(a.text(0), a.text(1));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil([&] { return core::damerau_ratio(a.text(0), a.text(1)); }));
 }
 
 PyObject* batch_fn(Args& a) {
-    std::vector<std::uint32_t> r;
-    {
-        GilRelease nogil;
-        r = core::damerau_batch(a.text(0), a.list(1));
-    }
-    return list_u32(r);
+    return list_u32(without_gil([&] { return core::damerau_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* batch_into_fn(Args& a) {
-    std::vector<std::uint32_t> r;
-    {
-        GilRelease nogil;
-        r = core::damerau_batch(a.text(0), a.list(1));
-    }
+    const auto r = without_gil([&] { return core::damerau_batch(a.text(0), a.list(1)); });
     a.out().write(r);
     return to_py_none();
 }
 
 PyObject* cdist_fn(Args& a) {
-    std::vector<std::vector<std::uint32_t>> rows;
-    {
-        GilRelease nogil;
-        rows = core::damerau_cdist(a.list(0), a.list(1));
-    }
-    return matrix_u32(rows);
+    return matrix_u32(without_gil([&] { return core::damerau_cdist(a.list(0), a.list(1)); }));
 }
 
 PyObject* cdist_into_fn(Args& a) {
     const auto la = a.list(0), lb = a.list(1);
-    OutBuffer& out = a.out();
-    if (out.count() >= kDirectWrite) {
-        auto* dst = static_cast<std::uint32_t*>(out.data());
-        {
-            GilRelease nogil;
-            core::damerau_cdist(la, lb, dst);
-        }
-        out.release();
-        return to_py_none();
-    }
-    std::vector<std::uint32_t> flat(la.size() * lb.size());
-    {
-        GilRelease nogil;
-        core::damerau_cdist(la, lb, flat.data());
-    }
-    out.write(flat);
+    fill_u32_out(a.out(), [&](std::uint32_t* dst) { core::damerau_cdist(la, lb, dst); });
     return to_py_none();
 }
 

@@ -67,12 +67,7 @@ PyObject* score_list(const std::vector<double>& scores) {
 }
 
 PyObject* fuzz_ratio_batch(Args& a) {
-    std::vector<double> scores;
-    {
-        GilRelease nogil;
-        scores = core::ratio_batch(a.text(0), a.list(1));
-    }
-    return score_list(scores);
+    return score_list(without_gil([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* fuzz_extract(Args& a) {

@@ -8,21 +8,13 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* fuzz_ratio(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::indel_ratio(a.text(0), a.text(1), a.real(2));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil(
+        [&] { return core::indel_ratio(a.text(0), a.text(1), a.real(2)); }));
 }
 
 PyObject* fuzz_qratio(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::quick_ratio(a.text(0), a.text(1), a.real(2));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil(
+        [&] { return core::quick_ratio(a.text(0), a.text(1), a.real(2)); }));
 }
 
 constexpr Param kPairCutoff[] = {

@@ -9,66 +9,38 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* jaro_similarity(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::jaro(a.text(0), a.text(1));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil([&] { return core::jaro(a.text(0), a.text(1)); }));
 }
 
 PyObject* jaro_optimized(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::jaro_optimized(a.text(0), a.text(1));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil([&] { return core::jaro_optimized(a.text(0), a.text(1)); }));
 }
 
 PyObject* jaro_winkler_similarity(Args& a) {
-    double r;
-    {
-        GilRelease nogil;
-        r = core::jaro_winkler(a.text(0), a.text(1), a.real(2));
-    }
-    return to_py_f64(r);
+    return to_py_f64(without_gil(
+        [&] { return core::jaro_winkler(a.text(0), a.text(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_batch_fn(Args& a) {
-    std::vector<double> r;
-    {
-        GilRelease nogil;
-        r = core::jaro_winkler_many(a.text(0), a.list(1), a.real(2));
-    }
-    return list_f64(r);
+    return list_f64(without_gil(
+        [&] { return core::jaro_winkler_many(a.text(0), a.list(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_batch_into(Args& a) {
-    std::vector<double> r;
-    {
-        GilRelease nogil;
-        r = core::jaro_winkler_many(a.text(0), a.list(1), a.real(3));
-    }
+    const auto r = without_gil(
+        [&] { return core::jaro_winkler_many(a.text(0), a.list(1), a.real(3)); });
     a.out().write(std::span<const double>(r));
     return to_py_none();
 }
 
 PyObject* jaro_winkler_cdist(Args& a) {
-    std::vector<std::vector<double>> rows;
-    {
-        GilRelease nogil;
-        rows = core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(2));
-    }
-    return matrix_f64(rows);
+    return matrix_f64(without_gil(
+        [&] { return core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_cdist_into(Args& a) {
-    std::vector<std::vector<double>> rows;
-    {
-        GilRelease nogil;
-        rows = core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(3));
-    }
+    const auto rows = without_gil(
+        [&] { return core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(3)); });
     a.out().write_rows(std::span<const std::vector<double>>(rows));
     return to_py_none();
 }

@@ -8,76 +8,32 @@
 namespace tarnvel::py {
 namespace {
 
-// Above this many elements a cross-product is written straight into the caller's array
-// instead of through a native copy of the whole matrix.
-constexpr std::size_t kDirectWrite = std::size_t{1} << 20;
 
 PyObject* levenshtein_distance_fn(Args& a) {
-    std::uint32_t d;
-    {
-        GilRelease nogil;
-        d = core::levenshtein(a.text(0), a.text(1));
-    }
-    return to_py_u64(d);
+    return to_py_u64(without_gil([&] { return core::levenshtein(a.text(0), a.text(1)); }));
 }
 
 PyObject* levenshtein_myers_fn(Args& a) {
-    std::uint32_t d;
-    {
-        GilRelease nogil;
-        d = core::levenshtein_myers(a.text(0), a.text(1));
-    }
-    return to_py_u64(d);
+    return to_py_u64(without_gil([&] { return core::levenshtein_myers(a.text(0), a.text(1)); }));
 }
 
 PyObject* levenshtein_batch_fn(Args& a) {
-    std::vector<std::uint32_t> r;
-    {
-        GilRelease nogil;
-        r = core::levenshtein_batch(a.text(0), a.list(1));
-    }
-    return list_u32(r);
+    return list_u32(without_gil([&] { return core::levenshtein_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* levenshtein_batch_into_fn(Args& a) {
-    std::vector<std::uint32_t> r;
-    {
-        GilRelease nogil;
-        r = core::levenshtein_batch(a.text(0), a.list(1));
-    }
+    const auto r = without_gil([&] { return core::levenshtein_batch(a.text(0), a.list(1)); });
     a.out().write(r);
     return to_py_none();
 }
 
 PyObject* levenshtein_cdist_fn(Args& a) {
-    std::vector<std::vector<std::uint32_t>> rows;
-    {
-        GilRelease nogil;
-        rows = core::levenshtein_cdist(a.list(0), a.list(1));
-    }
-    return matrix_u32(rows);
+    return matrix_u32(without_gil([&] { return core::levenshtein_cdist(a.list(0), a.list(1)); }));
 }
 
 PyObject* levenshtein_cdist_into_fn(Args& a) {
     const auto la = a.list(0), lb = a.list(1);
-    OutBuffer& out = a.out();
-    if (out.count() >= kDirectWrite) {
-        // The array stays borrowed (and referenced) until release(); no allocation that
-        // could fail happens after the first element is written.
-        auto* dst = static_cast<std::uint32_t*>(out.data());
-        {
-            GilRelease nogil;
-            core::levenshtein_cdist(la, lb, dst);
-        }
-        out.release();
-        return to_py_none();
-    }
-    std::vector<std::uint32_t> flat(la.size() * lb.size());
-    {
-        GilRelease nogil;
-        core::levenshtein_cdist(la, lb, flat.data());
-    }
-    out.write(flat);
+    fill_u32_out(a.out(), [&](std::uint32_t* dst) { core::levenshtein_cdist(la, lb, dst); });
     return to_py_none();
 }
 

@@ -91,6 +91,14 @@ private:
     PyThreadState* state_;
 };
 
+// Runs f() with the interpreter lock released and returns its result (constructed before
+// the lock is taken back). f must not touch Python objects.
+template <typename F>
+auto without_gil(F&& f) {
+    GilRelease nogil;
+    return f();
+}
+
 // A validated, borrowed NumPy output array (see ndarray.cpp).
 class OutBuffer {
 public:
@@ -170,5 +178,29 @@ public:
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 };
+
+// Fills a validated uint32 `out` through fill(dst), without the interpreter lock. Large
+// matrices are written straight into the caller's array (the array stays borrowed and
+// referenced until then, and fill allocates nothing after its first write); smaller ones
+// go through a native buffer and the checked copy of OutBuffer::write.
+template <typename Fill>
+void fill_u32_out(OutBuffer& out, Fill&& fill) {
+    constexpr std::size_t kDirectWrite = std::size_t{1} << 20;  // elements
+    if (out.count() >= kDirectWrite) {
+        auto* dst = static_cast<std::uint32_t*>(out.data());
+        without_gil([&] {
+            fill(dst);
+            return 0;
+        });
+        out.release();
+        return;
+    }
+    std::vector<std::uint32_t> flat(out.count());
+    without_gil([&] {
+        fill(flat.data());
+        return 0;
+    });
+    out.write(std::span<const std::uint32_t>(flat));
+}
 
 }  // namespace tarnvel::py
