@@ -1,6 +1,7 @@
 // Python entry points of the Damerau-Levenshtein family: distance, ratio, batch and
 // cross-product with their NumPy `_into` forms. All compute without the interpreter lock.
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/damerau/damerau.hpp"
 
@@ -35,25 +36,18 @@ PyObject* cdist_into_fn(Args& a) {
     return to_py_none();
 }
 
-constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
-constexpr Param kBatch[] = {{"query", Kind::text}, {"candidates", Kind::text_list}};
-constexpr Param kBatchInto[] = {
-    {"query", Kind::text}, {"candidates", Kind::text_list}, {"out", Kind::out_u32_1d}};
-constexpr Param kCdist[] = {{"list_a", Kind::text_list}, {"list_b", Kind::text_list}};
-constexpr Param kCdistInto[] = {
-    {"list_a", Kind::text_list}, {"list_b", Kind::text_list}, {"out", Kind::out_u32_2d}};
 
-const FuncDesc kDistance{"damerau_levenshtein_distance", kPair, "", &distance_fn};
-const FuncDesc kRatio{"damerau_ratio", kPair, "", &ratio_fn};
-const FuncDesc kBatchFn{"damerau_levenshtein_batch", kBatch, "", &batch_fn};
+const FuncDesc kDistance{"damerau_levenshtein_distance", params::kPair, "", &distance_fn};
+const FuncDesc kRatio{"damerau_ratio", params::kPair, "", &ratio_fn};
+const FuncDesc kBatchFn{"damerau_levenshtein_batch", params::kBatch, "", &batch_fn};
 const FuncDesc kBatchIntoFn{
-    "damerau_levenshtein_batch_into", kBatchInto,
+    "damerau_levenshtein_batch_into", params::kBatchIntoU32,
     "Zero-allocation Damerau batch into a writable `uint32` buffer (see\n"
     "[`levenshtein_batch_into`]).",
     &batch_into_fn};
-const FuncDesc kCdistFn{"damerau_levenshtein_cdist", kCdist, "", &cdist_fn};
+const FuncDesc kCdistFn{"damerau_levenshtein_cdist", params::kCdist, "", &cdist_fn};
 const FuncDesc kCdistIntoFn{
-    "damerau_levenshtein_cdist_into", kCdistInto,
+    "damerau_levenshtein_cdist_into", params::kCdistIntoU32,
     "Zero-allocation Damerau cross-product matrix into a writable, contiguous\n"
     "`(len(list_a), len(list_b))` buffer of `uint32` (row-major).",
     &cdist_into_fn};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/fuzz/extract.hpp"
 
@@ -103,7 +104,6 @@ PyObject* fuzz_extract_one(Args& a) {
     return match_tuple(choices, *best);
 }
 
-constexpr Param kBatchParams[] = {{"query", Kind::text}, {"candidates", Kind::text_list}};
 constexpr Param kExtractParams[] = {{"query", Kind::text},
                                     {"choices", Kind::text_list},
                                     {"score_cutoff", Kind::real, "0.0", 0.0},
@@ -112,7 +112,7 @@ constexpr Param kExtractOneParams[] = {{"query", Kind::text},
                                        {"choices", Kind::text_list},
                                        {"score_cutoff", Kind::real, "0.0", 0.0}};
 
-const FuncDesc kFuzzRatioBatch{"fuzz_ratio_batch", kBatchParams, "", &fuzz_ratio_batch};
+const FuncDesc kFuzzRatioBatch{"fuzz_ratio_batch", params::kBatch, "", &fuzz_ratio_batch};
 const FuncDesc kFuzzExtract{"fuzz_extract", kExtractParams, "", &fuzz_extract};
 const FuncDesc kFuzzExtractOne{"fuzz_extract_one", kExtractOneParams, "", &fuzz_extract_one};
 

@@ -1,6 +1,7 @@
 // fuzz_ratio and fuzz_qratio: the indel ratio of two texts, computed without the
 // interpreter lock.
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/fuzz/ratio.hpp"
 
@@ -17,11 +18,9 @@ PyObject* fuzz_qratio(Args& a) {
         [&] { return core::quick_ratio(a.text(0), a.text(1), a.real(2)); }));
 }
 
-constexpr Param kPairCutoff[] = {
-    {"a", Kind::text}, {"b", Kind::text}, {"score_cutoff", Kind::real, "0.0", 0.0}};
 
-const FuncDesc kFuzzRatio{"fuzz_ratio", kPairCutoff, "", &fuzz_ratio};
-const FuncDesc kFuzzQratio{"fuzz_qratio", kPairCutoff, "", &fuzz_qratio};
+const FuncDesc kFuzzRatio{"fuzz_ratio", params::kPairCutoff, "", &fuzz_ratio};
+const FuncDesc kFuzzQratio{"fuzz_qratio", params::kPairCutoff, "", &fuzz_qratio};
 
 TARNVEL_REGISTER_FUNCTION(kFuzzRatio);
 TARNVEL_REGISTER_FUNCTION(kFuzzQratio);

@@ -1,6 +1,7 @@
 // The partial, token and weighted fuzzy scorers: each converts two texts and a cutoff,
 // computes without the interpreter lock and returns a float (or the alignment tuple).
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/token.hpp"
@@ -30,27 +31,25 @@ PyObject* fuzz_partial_ratio_alignment(Args& a) {
     return tuple_of(items);
 }
 
-constexpr Param kPairCutoff[] = {
-    {"a", Kind::text}, {"b", Kind::text}, {"score_cutoff", Kind::real, "0.0", 0.0}};
 
 constexpr const char* kAlignmentDoc =
     "Returns the best match of the shorter text in the longer one as the tuple\n"
     "(score, src_start, src_end, dest_start, dest_end). `src_start`/`src_end`\n"
     "are relative to the FIRST argument, `dest_start`/`dest_end` to the second.";
 
-const FuncDesc kPartialRatio{"fuzz_partial_ratio", kPairCutoff, "", &score_pair<core::partial_ratio>};
-const FuncDesc kPartialRatioAlignment{"fuzz_partial_ratio_alignment", kPairCutoff, kAlignmentDoc,
+const FuncDesc kPartialRatio{"fuzz_partial_ratio", params::kPairCutoff, "", &score_pair<core::partial_ratio>};
+const FuncDesc kPartialRatioAlignment{"fuzz_partial_ratio_alignment", params::kPairCutoff, kAlignmentDoc,
                                       &fuzz_partial_ratio_alignment};
-const FuncDesc kTokenSortRatio{"fuzz_token_sort_ratio", kPairCutoff, "",
+const FuncDesc kTokenSortRatio{"fuzz_token_sort_ratio", params::kPairCutoff, "",
                                &score_pair<core::token_sort_ratio>};
-const FuncDesc kTokenSetRatio{"fuzz_token_set_ratio", kPairCutoff, "", &score_pair<core::token_set_ratio>};
-const FuncDesc kTokenRatio{"fuzz_token_ratio", kPairCutoff, "", &score_pair<core::token_ratio>};
-const FuncDesc kWratio{"fuzz_wratio", kPairCutoff, "", &score_pair<core::weighted_ratio>};
-const FuncDesc kPartialTokenSortRatio{"fuzz_partial_token_sort_ratio", kPairCutoff, "",
+const FuncDesc kTokenSetRatio{"fuzz_token_set_ratio", params::kPairCutoff, "", &score_pair<core::token_set_ratio>};
+const FuncDesc kTokenRatio{"fuzz_token_ratio", params::kPairCutoff, "", &score_pair<core::token_ratio>};
+const FuncDesc kWratio{"fuzz_wratio", params::kPairCutoff, "", &score_pair<core::weighted_ratio>};
+const FuncDesc kPartialTokenSortRatio{"fuzz_partial_token_sort_ratio", params::kPairCutoff, "",
                                       &score_pair<core::partial_token_sort_ratio>};
-const FuncDesc kPartialTokenSetRatio{"fuzz_partial_token_set_ratio", kPairCutoff, "",
+const FuncDesc kPartialTokenSetRatio{"fuzz_partial_token_set_ratio", params::kPairCutoff, "",
                                      &score_pair<core::partial_token_set_ratio>};
-const FuncDesc kPartialTokenRatio{"fuzz_partial_token_ratio", kPairCutoff, "",
+const FuncDesc kPartialTokenRatio{"fuzz_partial_token_ratio", params::kPairCutoff, "",
                                   &score_pair<core::partial_token_ratio>};
 
 TARNVEL_REGISTER_FUNCTION(kPartialRatio);

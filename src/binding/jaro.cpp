@@ -2,6 +2,7 @@
 // cross-product, and their _into forms. The parser has already converted every argument
 // (and rejected a p outside [0, 0.25]) before any of these runs.
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/jaro/jaro.hpp"
 
@@ -45,7 +46,6 @@ PyObject* jaro_winkler_cdist_into(Args& a) {
     return to_py_none();
 }
 
-constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
 constexpr Param kPairP[] = {{"a", Kind::text}, {"b", Kind::text}, {"p", Kind::prefix_p, "0.1", 0.1}};
 constexpr Param kBatch[] = {
     {"query", Kind::text}, {"candidates", Kind::text_list}, {"p", Kind::prefix_p, "0.1", 0.1}};
@@ -60,8 +60,8 @@ constexpr Param kCdistInto[] = {{"list_a", Kind::text_list},
                                 {"out", Kind::out_f64_2d},
                                 {"p", Kind::prefix_p, "0.1", 0.1}};
 
-const FuncDesc kJaroSimilarity{"jaro_similarity", kPair, "", &jaro_similarity};
-const FuncDesc kJaroOptimized{"jaro_optimized", kPair, "", &jaro_optimized};
+const FuncDesc kJaroSimilarity{"jaro_similarity", params::kPair, "", &jaro_similarity};
+const FuncDesc kJaroOptimized{"jaro_optimized", params::kPair, "", &jaro_optimized};
 const FuncDesc kJaroWinklerSimilarity{"jaro_winkler_similarity", kPairP, "",
                                       &jaro_winkler_similarity};
 const FuncDesc kJaroWinklerBatchFn{"jaro_winkler_batch_fn", kBatch, "", &jaro_winkler_batch_fn};

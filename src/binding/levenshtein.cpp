@@ -2,6 +2,7 @@
 // the cross-product, each with its NumPy `_into` form. All compute without the
 // interpreter lock.
 #include "binding/results.hpp"
+#include "binding/params.hpp"
 #include "binding/table.hpp"
 #include "core/levenshtein/levenshtein.hpp"
 
@@ -37,27 +38,20 @@ PyObject* levenshtein_cdist_into_fn(Args& a) {
     return to_py_none();
 }
 
-constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
-constexpr Param kBatch[] = {{"query", Kind::text}, {"candidates", Kind::text_list}};
-constexpr Param kBatchInto[] = {
-    {"query", Kind::text}, {"candidates", Kind::text_list}, {"out", Kind::out_u32_1d}};
-constexpr Param kCdist[] = {{"list_a", Kind::text_list}, {"list_b", Kind::text_list}};
-constexpr Param kCdistInto[] = {
-    {"list_a", Kind::text_list}, {"list_b", Kind::text_list}, {"out", Kind::out_u32_2d}};
 
-const FuncDesc kDistance{"levenshtein_distance", kPair, "", &levenshtein_distance_fn};
-const FuncDesc kMyers{"levenshtein_myers", kPair, "", &levenshtein_myers_fn};
-const FuncDesc kBatchFn{"levenshtein_batch", kBatch, "", &levenshtein_batch_fn};
+const FuncDesc kDistance{"levenshtein_distance", params::kPair, "", &levenshtein_distance_fn};
+const FuncDesc kMyers{"levenshtein_myers", params::kPair, "", &levenshtein_myers_fn};
+const FuncDesc kBatchFn{"levenshtein_batch", params::kBatch, "", &levenshtein_batch_fn};
 const FuncDesc kBatchIntoFn{
-    "levenshtein_batch_into", kBatchInto,
+    "levenshtein_batch_into", params::kBatchIntoU32,
     "Zero-allocation batch: results are written into a caller-supplied writable\n"
     "buffer (numpy `uint32`, `array.array('I')`, `memoryview`, \xE2\x80\xA6) instead of\n"
     "boxing each distance as a Python int. `out` must be exactly\n"
     "`len(candidates)` elements and is validated before any compute.",
     &levenshtein_batch_into_fn};
-const FuncDesc kCdistFn{"levenshtein_cdist", kCdist, "", &levenshtein_cdist_fn};
+const FuncDesc kCdistFn{"levenshtein_cdist", params::kCdist, "", &levenshtein_cdist_fn};
 const FuncDesc kCdistIntoFn{
-    "levenshtein_cdist_into", kCdistInto,
+    "levenshtein_cdist_into", params::kCdistIntoU32,
     "Zero-allocation cross-product matrix: `out` must be a writable, contiguous\n"
     "`(len(list_a), len(list_b))` buffer of `uint32` (row-major).",
     &levenshtein_cdist_into_fn};
