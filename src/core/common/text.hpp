@@ -62,30 +62,42 @@ inline std::size_t count_code_points(const char* p, std::size_t n) {
 }
 inline std::size_t count_code_points(Text t) { return count_code_points(t.data, t.size); }
 
-// Decodes well-formed UTF-8 into code points (appends to out after clearing it).
-inline void decode_utf8(Text t, std::vector<std::uint32_t>& out) {
-    out.clear();
-    out.reserve(t.size);
-    const auto* s = t.bytes();
-    const std::size_t n = t.size;
-    std::size_t i = 0;
-    while (i < n) {
-        std::uint32_t c = s[i];
-        if (c < 0x80) {
-            out.push_back(c);
-            i += 1;
-        } else if (c < 0xE0) {
-            out.push_back(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
-            i += 2;
-        } else if (c < 0xF0) {
-            out.push_back(((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F));
-            i += 3;
-        } else {
-            out.push_back(((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
-                          ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3F));
-            i += 4;
-        }
+// Next code point of well-formed UTF-8 at s[i]; advances i past it. The one decoder of
+// the library: every code-point path goes through it.
+inline std::uint32_t next_code_point(const std::uint8_t* s, std::size_t& i) {
+    const std::uint32_t c = s[i];
+    if (c < 0x80) {
+        i += 1;
+        return c;
     }
+    if (c < 0xE0) {
+        const std::uint32_t r = ((c & 0x1F) << 6) | (s[i + 1] & 0x3Fu);
+        i += 2;
+        return r;
+    }
+    if (c < 0xF0) {
+        const std::uint32_t r = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+        i += 3;
+        return r;
+    }
+    const std::uint32_t r = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
+                            ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
+    i += 4;
+    return r;
+}
+
+// Decodes t into out, which has room for t.size code points; returns the count.
+inline std::size_t decode_utf8_into(Text t, std::uint32_t* out) {
+    const auto* s = t.bytes();
+    std::size_t i = 0, k = 0;
+    while (i < t.size) out[k++] = next_code_point(s, i);
+    return k;
+}
+
+// Decodes well-formed UTF-8 into code points (replacing the contents of out).
+inline void decode_utf8(Text t, std::vector<std::uint32_t>& out) {
+    out.resize(t.size);
+    out.resize(decode_utf8_into(t, out.data()));
 }
 inline std::vector<std::uint32_t> decode_utf8(Text t) {
     std::vector<std::uint32_t> v;
@@ -126,25 +138,7 @@ class CodePoints {
 public:
     explicit CodePoints(Text t) {
         if (t.size <= kLocal) {
-            const auto* s = t.bytes();
-            std::size_t i = 0;
-            while (i < t.size) {
-                std::uint32_t c = s[i];
-                if (c < 0x80) {
-                    i += 1;
-                } else if (c < 0xE0) {
-                    c = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
-                    i += 2;
-                } else if (c < 0xF0) {
-                    c = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
-                    i += 3;
-                } else {
-                    c = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-                        (s[i + 3] & 0x3F);
-                    i += 4;
-                }
-                local_[size_++] = c;
-            }
+            size_ = decode_utf8_into(t, local_);
             data_ = local_;
         } else {
             decode_utf8(t, heap_);

@@ -30,29 +30,6 @@ inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
 
 inline bool is_continuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
-// Next code point of well-formed UTF-8 at s[i]; advances i.
-inline std::uint32_t next_code_point(const std::uint8_t* s, std::size_t& i) {
-    const std::uint32_t c = s[i];
-    if (c < 0x80) {
-        i += 1;
-        return c;
-    }
-    if (c < 0xE0) {
-        const std::uint32_t r = ((c & 0x1F) << 6) | (s[i + 1] & 0x3Fu);
-        i += 2;
-        return r;
-    }
-    if (c < 0xF0) {
-        const std::uint32_t r = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-        i += 3;
-        return r;
-    }
-    const std::uint32_t r = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
-                            ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
-    i += 4;
-    return r;
-}
-
 inline double score_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
     const std::uint64_t total = std::uint64_t{n} + m;
     if (total == 0) return 100.0;

@@ -144,29 +144,6 @@ bool seq_ascii(Seq<std::uint8_t> s) {
     return is_ascii(reinterpret_cast<const char*>(s.data), s.size);
 }
 
-// Decodes all of t into out (room for t.size code points); returns the count.
-std::size_t decode_into(Text t, std::uint32_t* out) {
-    const auto* s = t.bytes();
-    std::size_t i = 0, k = 0;
-    while (i < t.size) {
-        const std::uint32_t c = s[i];
-        if (c < 0x80) {
-            out[k++] = c;
-            i += 1;
-        } else if (c < 0xE0) {
-            out[k++] = ((c & 0x1F) << 6) | (s[i + 1] & 0x3Fu);
-            i += 2;
-        } else if (c < 0xF0) {
-            out[k++] = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-            i += 3;
-        } else {
-            out[k++] = ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-                       (s[i + 3] & 0x3Fu);
-            i += 4;
-        }
-    }
-    return k;
-}
 
 // Decodes at most n leading code points.
 std::size_t leading_code_points(Text t, std::uint32_t* out, std::size_t n) {
@@ -243,7 +220,7 @@ double jaro(Text a, Text b) {
     constexpr std::size_t kStackText = 256;
     if (a.size <= kStackText && b.size <= kStackText) {
         std::uint32_t ba[kStackText], bb[kStackText];
-        return code_points({ba, decode_into(a, ba)}, {bb, decode_into(b, bb)});
+        return code_points({ba, decode_utf8_into(a, ba)}, {bb, decode_utf8_into(b, bb)});
     }
     const auto va = decode_utf8(a);
     const auto vb = decode_utf8(b);
@@ -288,7 +265,7 @@ double jaro_winkler(Text a, Text b, double p) {
         return winkler_boost(j, winkler_prefix(a, b), clamp_prefix_scale(p));
     }
     std::uint32_t ba[kStackText], bb[kStackText];  // decoded once for both steps
-    const Seq<std::uint32_t> sa{ba, decode_into(a, ba)}, sb{bb, decode_into(b, bb)};
+    const Seq<std::uint32_t> sa{ba, decode_utf8_into(a, ba)}, sb{bb, decode_utf8_into(b, bb)};
     const double j = code_points(sa, sb);
     if (j < kWinklerThreshold) return j;
     const std::size_t n = std::min({kMaxWinklerPrefix, sa.size, sb.size});

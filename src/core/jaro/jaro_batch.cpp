@@ -83,23 +83,7 @@ inline void for_each_symbol(Text t, bool ascii, F&& f) {
         return;
     }
     std::size_t k = 0;
-    for (std::size_t i = 0; i < n; ++k) {
-        const std::uint32_t c = s[i];
-        if (c < 0x80) {
-            f(k, c);
-            i += 1;
-        } else if (c < 0xE0) {
-            f(k, ((c & 0x1F) << 6) | (s[i + 1] & 0x3Fu));
-            i += 2;
-        } else if (c < 0xF0) {
-            f(k, ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu));
-            i += 3;
-        } else {
-            f(k, ((c & 0x07) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-                     (s[i + 3] & 0x3Fu));
-            i += 4;
-        }
-    }
+    for (std::size_t i = 0; i < n; ++k) f(k, next_code_point(s, i));
 }
 
 // The query as table entries: one entry per distinct symbol.
