@@ -201,3 +201,39 @@ def test_multiprocessing_fork_pool():
                 res = p.map(job, range(4))
             assert res == [[66.66666666666667, 0.0, tarnvel.fuzz_ratio("abc", str(i))] for i in range(4)], res
     """, timeout=90)
+
+
+# --- large per-call storage ------------------------------------------------------
+# Batches over long lists take their big arrays from a small cache of freed blocks, so a
+# call may receive a block that still holds another call's results.
+
+def test_batches_on_reused_storage_match_scalar_calls():
+    import random
+    rng = random.Random(5)
+    alphabet = "abcdeéxyz "
+    pool = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(0, 12)))
+            for _ in range(70_000)]
+    query = "abcdé xyz"
+    for n in (70_000, 20_000, 45_000, 70_000, 33_000):
+        items = pool[:n] if n % 2 == 0 else pool[-n:]
+        assert tarnvel.fuzz_ratio_batch(query, items) == [tarnvel.fuzz_ratio(query, c)
+                                                           for c in items]
+        assert tarnvel.levenshtein_batch(query, items) == [tarnvel.levenshtein_distance(query, c)
+                                                            for c in items]
+        assert tarnvel.jaro_winkler_batch_fn(query, items) == [
+            tarnvel.jaro_winkler_similarity(query, c) for c in items]
+        if n <= 33_000:
+            assert tarnvel.damerau_levenshtein_batch(query, items) == [
+                tarnvel.damerau_levenshtein_distance(query, c) for c in items]
+            assert tarnvel.needleman_wunsch_batch_fn(query, items, 1, -1, -2) == [
+                tarnvel.needleman_wunsch_score(query, c, 1, -1, -2) for c in items]
+
+
+def test_block_cache_is_bounded():
+    assert T.engine_scratch_cached() <= 32 << 20
+    # A long batch leaves its blocks for the next call.
+    assert T.engine_scratch_cached([f"abc{i}" for i in range(50_000)]) >= 50_000 * 8
+    assert T.engine_scratch_cached() >= 50_000 * 16
+    # Blocks of a huge one (38 MB of views) cannot all stay.
+    assert T.engine_scratch_cached(["abc", "abd"] * 1_200_000) <= 32 << 20
+    assert 0 < T.engine_scratch_cached() <= 32 << 20

@@ -30,7 +30,7 @@ PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMa
 // A list of floats in which equal scores share one float object. Scores take few
 // distinct values (ratios of small integers), so this replaces one allocation per
 // candidate by a reference; floats are immutable, so sharing is invisible to callers.
-PyObject* score_list(const std::vector<double>& scores) {
+PyObject* score_list(std::span<const double> scores) {
     constexpr std::size_t kSlots = 1024;  // power of two
     struct Slot {
         std::uint64_t bits;

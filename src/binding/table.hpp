@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::py {
 
@@ -165,8 +166,10 @@ public:
         std::size_t list;
     };
     Slot slots_[8];
-    std::vector<core::Text> lists_[2];
-    std::vector<PyObject*> list_refs_[2];  // owned references, released by ~Args
+    using TextList = engine::ScratchVector<core::Text>;
+    using RefList = engine::ScratchVector<PyObject*>;
+    TextList lists_[2];
+    RefList list_refs_[2];  // owned references, released by ~Args
     std::size_t nlists_ = 0;
     OutBuffer out_;
 
@@ -195,7 +198,7 @@ void fill_u32_out(OutBuffer& out, Fill&& fill) {
         out.release();
         return;
     }
-    std::vector<std::uint32_t> flat(out.count());
+    engine::ScratchVector<std::uint32_t> flat(out.count());  // fill writes every element
     without_gil([&] {
         fill(flat.data());
         return 0;

@@ -13,7 +13,9 @@
 #include "binding/results.hpp"
 #include "binding/table.hpp"
 #include "core/common/panic.hpp"
+#include "core/fuzz/extract.hpp"
 #include "engine/parallel.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -149,6 +151,17 @@ PyObject* engine_info(Args&) {
     return tuple_of(items);
 }
 
+// Bytes in the block cache of this module's copy of the engine, after scoring `items`
+// against "abc" the way fuzz_ratio_batch does (the result block is freed before the
+// count; the collected list's blocks are still in use).
+PyObject* engine_scratch_cached(Args& a) {
+    const std::size_t cached = without_gil([&] {
+        { const auto scores = core::ratio_batch(core::Text("abc", 3), a.list(0)); }
+        return engine::scratch_cached_bytes();
+    });
+    return to_py_u64(cached);
+}
+
 constexpr Param kN[] = {{"n", Kind::u64}};
 constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
 constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
@@ -160,6 +173,8 @@ const FuncDesc kFilter{"engine_filter", kNEvery, "", &engine_filter};
 const FuncDesc kPieces{"engine_pieces", kN, "", &engine_pieces};
 const FuncDesc kFailDesc{"engine_fail", kFail, "", &engine_fail};
 const FuncDesc kInfo{"engine_info", {}, "", &engine_info};
+constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
+const FuncDesc kScratch{"engine_scratch_cached", kItems, "", &engine_scratch_cached};
 
 TARNVEL_REGISTER_TEST_FUNCTION(kMap);
 TARNVEL_REGISTER_TEST_FUNCTION(kChunks);
@@ -167,6 +182,7 @@ TARNVEL_REGISTER_TEST_FUNCTION(kFilter);
 TARNVEL_REGISTER_TEST_FUNCTION(kPieces);
 TARNVEL_REGISTER_TEST_FUNCTION(kFailDesc);
 TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
+TARNVEL_REGISTER_TEST_FUNCTION(kScratch);
 
 }  // namespace
 }  // namespace tarnvel::py

@@ -339,8 +339,8 @@ constexpr std::size_t kGroupMaxLen = 2048;
 // bound for the query and the group's longest candidate; every other candidate (and
 // every candidate without a vector unit) takes the single-pair routine.
 template <bool kAffine>
-std::vector<std::int64_t> batch(Text query, std::span<const Text> candidates,
-                                const std::int64_t* sc) {
+engine::ScratchVector<std::int64_t> batch(Text query, std::span<const Text> candidates,
+                                          const std::int64_t* sc) {
     const auto single = [&](Text c) {
         return kAffine ? nw_affine(query, c, sc[0], sc[1], sc[2], sc[3])
                        : nw_linear(query, c, sc[0], sc[1], sc[2]);
@@ -385,7 +385,7 @@ std::vector<std::int64_t> batch(Text query, std::span<const Text> candidates,
     std::vector<std::size_t> singles;
     for (std::size_t i = 0; i < candidates.size(); ++i)
         if (!grouped[i]) singles.push_back(i);
-    std::vector<std::int64_t> out(candidates.size());
+    engine::ScratchVector<std::int64_t> out(candidates.size());
     const std::size_t units = group_starts.size() + singles.size();
     engine::parallel_for(units, [&](std::size_t begin, std::size_t end) {
         std::vector<std::uint16_t> q16;
@@ -425,15 +425,15 @@ std::vector<std::int64_t> batch(Text query, std::span<const Text> candidates,
 
 }  // namespace
 
-std::vector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
-                                          std::int64_t match, std::int64_t mismatch,
+engine::ScratchVector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
+                                                    std::int64_t match, std::int64_t mismatch,
                                           std::int64_t gap) {
     const std::int64_t sc[3] = {match, mismatch, gap};
     return batch<false>(query, candidates, sc);
 }
 
-std::vector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
-                                          std::int64_t match, std::int64_t mismatch,
+engine::ScratchVector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
+                                                    std::int64_t match, std::int64_t mismatch,
                                           std::int64_t gap_open, std::int64_t gap_extend) {
     const std::int64_t sc[4] = {match, mismatch, gap_open, gap_extend};
     return batch<true>(query, candidates, sc);

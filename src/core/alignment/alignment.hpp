@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::core {
 
@@ -46,11 +47,11 @@ std::int64_t nw_striped(Text a, Text b, std::int64_t match, std::int64_t mismatc
                         std::int64_t gap);
 
 // The query as a, each candidate as b; results in candidate order, computed on the pool.
-std::vector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
-                                          std::int64_t match, std::int64_t mismatch,
-                                          std::int64_t gap);
-std::vector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
-                                          std::int64_t match, std::int64_t mismatch,
-                                          std::int64_t gap_open, std::int64_t gap_extend);
+engine::ScratchVector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
+                                                    std::int64_t match, std::int64_t mismatch,
+                                                    std::int64_t gap);
+engine::ScratchVector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
+                                                    std::int64_t match, std::int64_t mismatch,
+                                                    std::int64_t gap_open, std::int64_t gap_extend);
 
 }  // namespace tarnvel::core

@@ -250,8 +250,8 @@ void damerau_batch(Text query, std::span<const Text> candidates, std::uint32_t* 
     });
 }
 
-std::vector<std::uint32_t> damerau_batch(Text query, std::span<const Text> candidates) {
-    std::vector<std::uint32_t> out(candidates.size());
+engine::ScratchVector<std::uint32_t> damerau_batch(Text query, std::span<const Text> candidates) {
+    engine::ScratchVector<std::uint32_t> out(candidates.size());
     damerau_batch(query, candidates, out.data());
     return out;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::core {
 
@@ -27,7 +28,7 @@ std::uint32_t damerau_levenshtein(Text a, Text b);
 double damerau_ratio(Text a, Text b);
 
 void damerau_batch(Text query, std::span<const Text> candidates, std::uint32_t* out);
-std::vector<std::uint32_t> damerau_batch(Text query, std::span<const Text> candidates);
+engine::ScratchVector<std::uint32_t> damerau_batch(Text query, std::span<const Text> candidates);
 void damerau_cdist(std::span<const Text> a, std::span<const Text> b, std::uint32_t* out);
 std::vector<std::vector<std::uint32_t>> damerau_cdist(std::span<const Text> a,
                                                       std::span<const Text> b);

@@ -254,8 +254,8 @@ void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double
     }
 }
 
-std::vector<double> ratio_batch(Text query, std::span<const Text> choices) {
-    std::vector<double> out(choices.size());
+engine::ScratchVector<double> ratio_batch(Text query, std::span<const Text> choices) {
+    engine::ScratchVector<double> out(choices.size());
     if (choices.empty()) return out;
     const IndelQuery q(query);
     engine::parallel_for(choices.size(), [&](std::size_t b, std::size_t e) {

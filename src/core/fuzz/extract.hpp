@@ -20,6 +20,7 @@
 
 #include "core/common/pattern.hpp"
 #include "core/common/text.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::core {
 
@@ -66,7 +67,7 @@ private:
 };
 
 // fuzz_ratio_batch: one score per choice, in choice order (runs on the worker pool).
-std::vector<double> ratio_batch(Text query, std::span<const Text> choices);
+engine::ScratchVector<double> ratio_batch(Text query, std::span<const Text> choices);
 
 // fuzz_extract: the best `limit` kept choices, best first; equal scores in index order.
 std::vector<ExtractMatch> extract(Text query, std::span<const Text> choices, double score_cutoff,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "engine/scratch.hpp"
 
 namespace tarnvel::core {
 
@@ -55,7 +56,7 @@ void jaro_8way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out);
 std::vector<double> jaro_multi(Seq<std::uint8_t> a, std::span<const Seq<std::uint8_t>> group);
 
 // Batch and cross-product forms (run on the worker pool).
-std::vector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p);
+engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p);
 std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
                                                      std::span<const Text> list_b, double p);
 

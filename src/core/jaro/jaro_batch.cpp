@@ -251,10 +251,10 @@ void run_classified(const QueryMap& q, Text query, std::span<const Text> cands,
 
 }  // namespace
 
-std::vector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p) {
+engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p) {
     p = clamp_prefix_scale(p);
     const std::size_t n = candidates.size();
-    std::vector<double> out(n);
+    engine::ScratchVector<double> out(n);
     QueryMap q;
     if (!q.assign(query)) {
         engine::parallel_map(std::span<double>(out), [&](std::size_t i) {

@@ -164,8 +164,8 @@ void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32
                             });
 }
 
-std::vector<std::uint32_t> levenshtein_batch(Text query, std::span<const Text> candidates) {
-    std::vector<std::uint32_t> out(candidates.size());
+engine::ScratchVector<std::uint32_t> levenshtein_batch(Text query, std::span<const Text> candidates) {
+    engine::ScratchVector<std::uint32_t> out(candidates.size());
     levenshtein_batch(query, candidates, out.data());
     return out;
 }
