@@ -3,6 +3,7 @@
 // tests can check placement, division and failure handling directly.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <string>
@@ -162,6 +163,24 @@ PyObject* engine_scratch_cached(Args& a) {
     return to_py_u64(cached);
 }
 
+// Best-of-`rounds` seconds of fuzz_ratio_batch's lock-free section alone (query
+// preparation and the parallel scoring), for the worker-scaling benchmark: the whole
+// call also holds the lock to collect the list and build the result, which no number of
+// workers shortens.
+PyObject* ratio_batch_section_seconds(Args& a) {
+    const double best = without_gil([&] {
+        double b = 1e300;
+        for (std::uint64_t r = 0; r < std::max<std::uint64_t>(a.u64(2), 1); ++r) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const auto scores = core::ratio_batch(a.text(0), a.list(1));
+            const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+            b = std::min(b, d.count());
+        }
+        return b;
+    });
+    return to_py_f64(best);
+}
+
 constexpr Param kN[] = {{"n", Kind::u64}};
 constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
 constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
@@ -173,6 +192,8 @@ const FuncDesc kFilter{"engine_filter", kNEvery, "", &engine_filter};
 const FuncDesc kPieces{"engine_pieces", kN, "", &engine_pieces};
 const FuncDesc kFailDesc{"engine_fail", kFail, "", &engine_fail};
 const FuncDesc kInfo{"engine_info", {}, "", &engine_info};
+constexpr Param kSection[] = {{"query", Kind::text}, {"choices", Kind::text_list},
+                              {"rounds", Kind::u64, "1", 0.0, 1}};
 constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
 const FuncDesc kScratch{"engine_scratch_cached", kItems, "", &engine_scratch_cached};
 
@@ -183,6 +204,8 @@ TARNVEL_REGISTER_TEST_FUNCTION(kPieces);
 TARNVEL_REGISTER_TEST_FUNCTION(kFailDesc);
 TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
 TARNVEL_REGISTER_TEST_FUNCTION(kScratch);
+const FuncDesc kSectionDesc{"ratio_batch_section_seconds", kSection, "", &ratio_batch_section_seconds};
+TARNVEL_REGISTER_TEST_FUNCTION(kSectionDesc);
 
 }  // namespace
 }  // namespace tarnvel::py
