@@ -213,8 +213,8 @@ def test_batches_on_reused_storage_match_scalar_calls():
     alphabet = "abcdeéxyz "
     pool = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(0, 12)))
             for _ in range(70_000)]
-    query = "abcdé xyz"
-    for n in (70_000, 20_000, 45_000, 70_000, 33_000):
+    for query, n in (("abcdé xyz", 70_000), ("abcdé xyz", 20_000), ("", 45_000),
+                     ("abc" * 30, 70_000), ("abcdé xyz", 33_000), ("", 33_000)):
         items = pool[:n] if n % 2 == 0 else pool[-n:]
         assert tarnvel.fuzz_ratio_batch(query, items) == [tarnvel.fuzz_ratio(query, c)
                                                            for c in items]
