@@ -254,3 +254,39 @@ def test_all_lists_are_collected_before_any_view_is_taken():
     # Lists, tuples and other iterables give the same result.
     assert (tarnvel.levenshtein_cdist(["ab", "c"], ("b", "ca"))
             == tarnvel.levenshtein_cdist(iter(["ab", "c"]), (x for x in ("b", "ca"))))
+
+
+def test_list_references_are_returned_on_success_and_on_error():
+    items = [f"w{i}é" if i % 3 else f"w{i}" for i in range(3000)]
+    before = [sys.getrefcount(s) for s in items]
+    tarnvel.fuzz_ratio_batch("w1", items)
+    tarnvel.levenshtein_cdist(items[:40], tuple(items[40:90]))
+    bad = items[:2000] + [5] + items[2000:]
+    with pytest.raises(TypeError):
+        tarnvel.fuzz_ratio_batch("w1", bad)
+    with pytest.raises(TypeError):
+        tarnvel.fuzz_ratio_batch("w1", tuple(bad))
+    with pytest.raises(TypeError):
+        tarnvel.levenshtein_cdist(items, iter(bad))
+    del bad
+    assert [sys.getrefcount(s) for s in items] == before
+
+
+def test_float_results_share_equal_values_and_release_them():
+    import collections
+    import random
+    rng = random.Random(3)
+    names = ["".join(rng.choice("abcdeé") for _ in range(rng.randrange(1, 14)))
+             for _ in range(300)]
+    results = (tarnvel.jaro_winkler_cdist(names[:60], names),
+               [tarnvel.jaro_winkler_batch_fn("abcéd", names * 10)],
+               [tarnvel.fuzz_ratio_batch("abcéd", names * 10)])
+    for rows in results:
+        uses = collections.Counter(id(x) for row in rows for x in row)
+        objects = {id(x): x for row in rows for x in row}
+        n_values = len({x for row in rows for x in row})
+        assert n_values <= len(objects) < sum(uses.values()) / 10  # shared, mostly
+        # Every reference to a result float is one of its uses (plus `objects` and the
+        # argument of getrefcount): nothing is kept or released twice.
+        extra = collections.Counter(sys.getrefcount(objects[i]) - uses[i] for i in objects)
+        assert extra == {2: len(objects)}

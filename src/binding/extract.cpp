@@ -4,9 +4,7 @@
 // The core returns (score, index) pairs; the choice texts stay borrowed (Args holds the
 // references until this impl returns) and each reported choice becomes a new str built
 // from a copy of its UTF-8 bytes, so only reported choices are ever copied.
-// fuzz_ratio_batch shares one float object among equal scores (see score_list).
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -27,48 +25,8 @@ PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMa
     return tuple_of(items);
 }
 
-// A list of floats in which equal scores share one float object. Scores take few
-// distinct values (ratios of small integers), so this replaces one allocation per
-// candidate by a reference; floats are immutable, so sharing is invisible to callers.
-PyObject* score_list(std::span<const double> scores) {
-    constexpr std::size_t kSlots = 1024;  // power of two
-    struct Slot {
-        std::uint64_t bits;
-        PyObject* obj;
-    };
-    std::vector<Slot> cache(kSlots, Slot{0, nullptr});
-    auto release_cache = [&] {
-        for (Slot& c : cache) Py_XDECREF(c.obj);
-    };
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(scores.size()));
-    if (!list) throw PyError{};
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &scores[i], sizeof bits);
-        Slot& slot = cache[(bits * 0x9E3779B97F4A7C15ull) >> 54];
-        PyObject* item;
-        if (slot.obj && slot.bits == bits) {
-            item = slot.obj;
-            Py_INCREF(item);
-        } else {
-            item = PyFloat_FromDouble(scores[i]);
-            if (!item) {
-                Py_DECREF(list);
-                release_cache();
-                throw PyError{};
-            }
-            Py_XDECREF(slot.obj);  // a colliding value simply takes the slot over
-            Py_INCREF(item);
-            slot = Slot{bits, item};
-        }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals
-    }
-    release_cache();
-    return list;
-}
-
 PyObject* fuzz_ratio_batch(Args& a) {
-    return score_list(without_gil([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
+    return list_f64(without_gil([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* fuzz_extract(Args& a) {

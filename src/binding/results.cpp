@@ -2,6 +2,11 @@
 
 #include "binding/table.hpp"
 
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
 namespace tarnvel::py {
 namespace {
 
@@ -42,7 +47,44 @@ PyObject* build_matrix(std::span<const std::vector<T>> rows, Make make) {
 
 PyObject* from_u32(std::uint32_t v) { return PyLong_FromUnsignedLong(v); }
 PyObject* from_i64(std::int64_t v) { return PyLong_FromLongLong(v); }
-PyObject* from_f64(double v) { return PyFloat_FromDouble(v); }
+
+// Within one result, equal scores share one float object. Scores take few distinct
+// values (ratios of small integers), so this replaces most allocations by a reference
+// (a 5,000 x 20,000 cross-product would otherwise hold 100 million float objects);
+// floats are immutable, so the sharing is invisible to callers.
+class FloatCache {
+public:
+    FloatCache() : slots_(kSlots, Slot{0, nullptr}) {}
+    ~FloatCache() {
+        for (Slot& s : slots_) Py_XDECREF(s.obj);
+    }
+    FloatCache(const FloatCache&) = delete;
+    FloatCache& operator=(const FloatCache&) = delete;
+
+    // A new reference, or nullptr with the Python error set.
+    PyObject* operator()(double v) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);  // by bits: -0.0 and NaNs stay distinct
+        Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+        if (slot.obj == nullptr || slot.bits != bits) {
+            PyObject* fresh = PyFloat_FromDouble(v);
+            if (!fresh) return nullptr;
+            Py_XDECREF(slot.obj);  // a colliding value simply takes the slot over
+            slot = Slot{bits, fresh};
+        }
+        Py_INCREF(slot.obj);
+        return slot.obj;
+    }
+
+private:
+    static constexpr unsigned kBits = 10;
+    static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+    struct Slot {
+        std::uint64_t bits;
+        PyObject* obj;
+    };
+    std::vector<Slot> slots_;
+};
 
 }  // namespace
 
@@ -59,9 +101,15 @@ PyObject* to_py_none() {
 
 PyObject* list_u32(std::span<const std::uint32_t> v) { return build_list(v, from_u32); }
 PyObject* list_i64(std::span<const std::int64_t> v) { return build_list(v, from_i64); }
-PyObject* list_f64(std::span<const double> v) { return build_list(v, from_f64); }
+PyObject* list_f64(std::span<const double> v) {
+    FloatCache floats;
+    return build_list(v, std::ref(floats));
+}
 PyObject* matrix_u32(std::span<const std::vector<std::uint32_t>> rows) { return build_matrix(rows, from_u32); }
-PyObject* matrix_f64(std::span<const std::vector<double>> rows) { return build_matrix(rows, from_f64); }
+PyObject* matrix_f64(std::span<const std::vector<double>> rows) {
+    FloatCache floats;  // shared by all rows
+    return build_matrix(rows, std::ref(floats));
+}
 
 PyObject* tuple_of(std::span<PyObject* const> items) {
     PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
