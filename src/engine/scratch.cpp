@@ -48,7 +48,7 @@ void* scratch_alloc(std::size_t bytes) {
         c.mu.unlock();
     }
     if (!found) {
-        if (bytes > static_cast<std::size_t>(-1) - kHeader) throw std::bad_alloc();
+        if (bytes > static_cast<std::size_t>(-1) - 2 * kHeader) throw std::bad_alloc();
         found = std::aligned_alloc(kHeader, (bytes + kHeader + kHeader - 1) / kHeader * kHeader);
         if (!found) throw std::bad_alloc();
         capacity_of(found) = bytes;
