@@ -190,6 +190,35 @@ def test_forked_child_gets_a_working_pool():
     """, timeout=60)
 
 
+def test_fork_while_other_threads_run_batches():
+    # The child inherits whatever the pool and the storage cache were doing at the fork;
+    # it must still compute, and the threads of the parent must not notice.
+    run_py("""
+        import os, threading, warnings, tarnvel
+        warnings.simplefilter("ignore", DeprecationWarning)   # fork with threads running
+        words = [f"w{i % 977}é{i}" for i in range(60_000)]
+        expected = tarnvel.fuzz_ratio_batch("w12é", words)
+        stop, bad = False, []
+        def spin():
+            while not stop:
+                if tarnvel.fuzz_ratio_batch("w12é", words) != expected:
+                    bad.append(1)
+        threads = [threading.Thread(target=spin) for _ in range(3)]
+        for t in threads:
+            t.start()
+        for _ in range(6):
+            pid = os.fork()
+            if pid == 0:
+                os._exit(0 if tarnvel.fuzz_ratio_batch("w12é", words) == expected else 1)
+            _, status = os.waitpid(pid, 0)
+            assert os.waitstatus_to_exitcode(status) == 0, status
+        stop = True
+        for t in threads:
+            t.join()
+        assert not bad
+    """, timeout=120)
+
+
 def test_multiprocessing_fork_pool():
     run_py("""
         import multiprocessing as mp, tarnvel
