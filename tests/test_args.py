@@ -290,3 +290,19 @@ def test_float_results_share_equal_values_and_release_them():
         # argument of getrefcount): nothing is kept or released twice.
         extra = collections.Counter(sys.getrefcount(objects[i]) - uses[i] for i in objects)
         assert extra == {2: len(objects)}
+
+
+def test_cross_products_leave_the_garbage_collector_as_they_found_it():
+    import gc
+    a, b = ["ab", "abc", "x" * 300], ["ba", "", "y" * 290 + "x"]
+    expected = [[tarnvel.levenshtein_distance(x, y) for y in b] for x in a]
+    assert expected[2][2] == 299  # beyond the interpreter's small ints
+    was = gc.isenabled()
+    try:
+        for enabled in (True, False):
+            (gc.enable if enabled else gc.disable)()
+            assert tarnvel.levenshtein_cdist(a, b) == expected
+            assert len(tarnvel.jaro_winkler_cdist(a, b)) == 3
+            assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was else gc.disable)()

@@ -29,8 +29,26 @@ PyObject* build_list(std::span<const T> v, Make make) {
     return list;
 }
 
+// Keeps the cyclic garbage collector from running while a matrix is built. Every row is
+// a new container, so a large matrix would set off collections that walk all the rows
+// built so far, again and again; none of them can be garbage. The previous state comes
+// back afterwards (no other Python code runs meanwhile: the lock is held).
+class GcPause {
+public:
+    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 template <typename T, typename Make>
 PyObject* build_matrix(std::span<const std::vector<T>> rows, Make make) {
+    const GcPause no_collections;
     PyObject* outer = check(PyList_New(static_cast<Py_ssize_t>(rows.size())));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         PyObject* row;
@@ -45,8 +63,37 @@ PyObject* build_matrix(std::span<const std::vector<T>> rows, Make make) {
     return outer;
 }
 
-PyObject* from_u32(std::uint32_t v) { return PyLong_FromUnsignedLong(v); }
-PyObject* from_i64(std::int64_t v) { return PyLong_FromLongLong(v); }
+// Small distances and scores are the interpreter's shared small ints; taking them from a
+// table filled once per result skips a library call per element.
+class SmallInts {
+public:
+    SmallInts() = default;
+    ~SmallInts() {
+        for (PyObject* o : table_) Py_XDECREF(o);
+    }
+    SmallInts(const SmallInts&) = delete;
+    SmallInts& operator=(const SmallInts&) = delete;
+
+    // A new reference, or nullptr with the Python error set.
+    PyObject* operator()(std::uint32_t v) {
+        if (v >= kCount) return PyLong_FromUnsignedLong(v);
+        return cached(v);
+    }
+    PyObject* operator()(std::int64_t v) {
+        if (v < 0 || v >= static_cast<std::int64_t>(kCount)) return PyLong_FromLongLong(v);
+        return cached(static_cast<std::size_t>(v));
+    }
+
+private:
+    static constexpr std::size_t kCount = 257;  // 0..256
+    PyObject* cached(std::size_t v) {
+        PyObject*& slot = table_[v];
+        if (!slot && !(slot = PyLong_FromSize_t(v))) return nullptr;
+        Py_INCREF(slot);
+        return slot;
+    }
+    PyObject* table_[kCount] = {};
+};
 
 // Within one result, equal scores share one float object. Scores take few distinct
 // values (ratios of small integers), so this replaces most allocations by a reference
@@ -99,13 +146,22 @@ PyObject* to_py_none() {
     return Py_None;
 }
 
-PyObject* list_u32(std::span<const std::uint32_t> v) { return build_list(v, from_u32); }
-PyObject* list_i64(std::span<const std::int64_t> v) { return build_list(v, from_i64); }
+PyObject* list_u32(std::span<const std::uint32_t> v) {
+    SmallInts ints;
+    return build_list(v, std::ref(ints));
+}
+PyObject* list_i64(std::span<const std::int64_t> v) {
+    SmallInts ints;
+    return build_list(v, std::ref(ints));
+}
 PyObject* list_f64(std::span<const double> v) {
     FloatCache floats;
     return build_list(v, std::ref(floats));
 }
-PyObject* matrix_u32(std::span<const std::vector<std::uint32_t>> rows) { return build_matrix(rows, from_u32); }
+PyObject* matrix_u32(std::span<const std::vector<std::uint32_t>> rows) {
+    SmallInts ints;  // shared by all rows
+    return build_matrix(rows, std::ref(ints));
+}
 PyObject* matrix_f64(std::span<const std::vector<double>> rows) {
     FloatCache floats;  // shared by all rows
     return build_matrix(rows, std::ref(floats));
