@@ -13,8 +13,11 @@
 
 namespace tarnvel::py {
 
+// How many list items ahead the string headers are prefetched (see collect_list()); 16
+// beat 8, 32 and 64 on 150,000 city names.
+constexpr std::size_t kAhead = 16;
+
 void Args::release_lists() {
-    constexpr std::size_t kAhead = 16;  // see collect_list()
     for (std::size_t li = 0; li < nlists_; ++li) {
         const RefList& refs = list_refs_[li];
         for (std::size_t i = 0; i < refs.size(); ++i) {
@@ -233,7 +236,6 @@ bool collect_list(PyObject* o, Args::RefList& refs, Args::TextList& views) {
             }
             refs.push_back(item);
         }
-        constexpr std::size_t kAhead = 16;
         for (std::size_t i = 0; i < refs.size(); ++i) {
             if (i + kAhead < refs.size()) {
                 const char* ahead = reinterpret_cast<const char*>(refs[i + kAhead]);
