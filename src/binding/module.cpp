@@ -19,6 +19,7 @@
 #include "binding/errors.hpp"
 #include "binding/module.hpp"
 #include "core/common/panic.hpp"
+#include "engine/cancel.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -99,6 +100,12 @@ PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* ar
         if (!parse_and_convert(d, plan, argv, nargs, kwnames, args)) return nullptr;
         return d.impl(args);
     } catch (const PyError&) {
+        return nullptr;
+    } catch (const engine::Cancelled&) {
+        // The waiter cancelled because a signal handler (or a progress callback) raised:
+        // that exception is already set and is the call's result.
+        if (PyErr_Occurred()) return nullptr;
+        PyErr_SetString(PyExc_SystemError, "internal error: cancelled without exception");
         return nullptr;
     } catch (const core::Panic& p) {
         raise_panic(p.message());
@@ -321,6 +328,17 @@ Registrar::Registrar(const FuncDesc& desc, ModuleId module) {
 
 PyModuleDef* module_def(ModuleId id) {
     return id == ModuleId::public_module ? &g_public_def : &g_testing_def;
+}
+
+}  // namespace tarnvel::py
+
+namespace tarnvel::py {
+
+bool poll_signals(void*) {
+    const PyGILState_STATE g = PyGILState_Ensure();
+    const bool raised = PyErr_CheckSignals() != 0;
+    PyGILState_Release(g);
+    return raised;
 }
 
 }  // namespace tarnvel::py

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "engine/cancel.hpp"
 #include "engine/scratch.hpp"
 
 namespace tarnvel::py {
@@ -91,6 +92,33 @@ public:
 private:
     PyThreadState* state_;
 };
+
+// Runs pending signal handlers with the lock taken back for a moment; true when one
+// raised (the exception stays set for the call to return). Only the main thread runs
+// handlers, so on other threads this never cancels.
+bool poll_signals(void* ctx);
+inline constexpr engine::Waiter kSignalWaiter{&poll_signals, nullptr,
+                                              std::chrono::milliseconds(25)};
+
+// GilRelease for long work: while it is alive, pool operations started by this thread
+// (and interruption points of serial work on it) answer Ctrl-C within a poll period by
+// throwing engine::Cancelled, which the call boundary turns into the raised exception.
+// `waiter` may add more to each poll (progress reports); it must call poll_signals.
+class InterruptibleGilRelease {
+public:
+    explicit InterruptibleGilRelease(const engine::Waiter* waiter = &kSignalWaiter)
+        : nogil_(), scope_(waiter) {}
+
+private:
+    GilRelease nogil_;
+    engine::ScopedWaiter scope_;
+};
+
+template <typename F>
+auto without_gil_interruptible(F&& f) {
+    InterruptibleGilRelease nogil;
+    return f();
+}
 
 // Runs f() with the interpreter lock released and returns its result (constructed before
 // the lock is taken back). f must not touch Python objects.

@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/cancel.hpp"
+
 namespace tarnvel::engine {
 
 // Body of one piece: processes units [begin, end) in increasing order.
@@ -52,12 +54,20 @@ void parallel_for(std::size_t units, F&& body) {  // body(begin, end)
               [](void* ctx, std::size_t b, std::size_t e) { (*static_cast<Fn*>(ctx))(b, e); });
 }
 
+// Items between two interruption points of the shapes below: enough to make the check's
+// cost vanish beside even the cheapest kernel, few enough that a slow item type still
+// answers a cancellation within a fraction of a second.
+inline constexpr std::size_t kItemsPerCheck = 8;
+
 // out[i] = f(i) for every i.
 template <typename T, typename F>
 void parallel_map(std::span<T> out, F&& f) {
     std::atomic<std::size_t> written{0};
     parallel_for(out.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) out[i] = f(i);
+        for (std::size_t i = b; i < e; ++i) {
+            if ((i - b) % kItemsPerCheck == kItemsPerCheck - 1) interruption_point();
+            out[i] = f(i);
+        }
         written.fetch_add(e - b, std::memory_order_relaxed);
     });
     if (written.load(std::memory_order_relaxed) != out.size())
@@ -82,6 +92,7 @@ void parallel_chunks(std::span<T> out, std::size_t chunk, F&& f) {
     const std::size_t chunks = n / chunk + (n % chunk != 0);
     parallel_for(chunks, [&](std::size_t b, std::size_t e) {
         for (std::size_t c = b; c < e; ++c) {
+            if (c != b) interruption_point();
             const std::size_t lo = c * chunk;
             const std::size_t hi = n - lo > chunk ? lo + chunk : n;
             f(c, out.subspan(lo, hi - lo));
@@ -123,7 +134,10 @@ template <typename T, typename F>
 std::vector<T> parallel_filter_collect(std::size_t n, F&& keep) {
     return parallel_filter_collect_ranges<T>(n, [&](std::size_t b, std::size_t e,
                                                     std::vector<T>& kept) {
-        for (std::size_t i = b; i < e; ++i) keep(i, kept);
+        for (std::size_t i = b; i < e; ++i) {
+            if ((i - b) % kItemsPerCheck == kItemsPerCheck - 1) interruption_point();
+            keep(i, kept);
+        }
     });
 }
 

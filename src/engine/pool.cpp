@@ -17,6 +17,8 @@
 // builds a fresh one on its next parallel call.
 #include "engine/parallel.hpp"
 
+#include "engine/cancel.hpp"
+
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -177,7 +179,23 @@ struct Task {
     void* ctx;
     RangeFn fn;
     std::size_t workers;
+    const std::atomic<bool>* cancel;  // the outermost operation's flag
 };
+
+// Runs t.fn on one piece with the operation's flag visible to interruption_point().
+void run_body(const Task& t, std::size_t b, std::size_t e) {
+    if (t.cancel->load(std::memory_order_relaxed)) return;  // the caller throws Cancelled
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    const std::atomic<bool>* prev = tc.flag;
+    tc.flag = t.cancel;
+    try {
+        t.fn(t.ctx, b, e);
+    } catch (...) {
+        tc.flag = prev;
+        throw;
+    }
+    tc.flag = prev;
+}
 
 // The split rule: a piece of `len` units splits when it has two or more units and the
 // budget allows it. A piece taken by another worker than the one that created it may
@@ -257,7 +275,7 @@ void run_piece(const Task& t, std::size_t b, std::size_t e, std::size_t budget, 
     if (try_split(e - b, budget, migrated, t.workers)) {
         fork_join(t, b, b + (e - b) / 2, e, budget, false, self);
     } else {
-        t.fn(t.ctx, b, e);
+        run_body(t, b, e);
     }
 }
 
@@ -369,9 +387,12 @@ void run_range(std::size_t units, void* ctx, RangeFn fn) {
         if (units) fn(ctx, 0, units);
         return;
     }
-    Task task{ctx, fn, workers};
+    std::atomic<bool> cancel{false};
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    Task task{ctx, fn, workers, tc.flag ? tc.flag : &cancel};
     if (Worker* self = t_worker; self && self->pool == pool) {
-        // Called from inside a piece: divide right here, this worker joins like any other.
+        // Called from inside a piece: divide right here, this worker joins like any other;
+        // the outer operation's flag stops this one too.
         run_piece(task, 0, units, workers, false, self);
         return;
     }
@@ -387,10 +408,29 @@ void run_range(std::size_t units, void* ctx, RangeFn fn) {
     root.end = units;
     root.budget = budget;
     pool->inject(&root);
+    const Waiter* waiter = tc.flag ? nullptr : tc.waiter;
     {
         std::unique_lock<std::mutex> lock(root.mu);
-        root.cv.wait(lock, [&] { return root.finished; });
+        if (!waiter) {
+            root.cv.wait(lock, [&] { return root.finished; });
+        } else {
+            // Wake every period to run the waiter; once it cancels, keep waiting (without
+            // polling again) until every piece has stopped, since they use this frame.
+            bool asked = tc.cancelled;
+            if (asked) cancel.store(true, std::memory_order_relaxed);
+            while (!root.cv.wait_for(lock, waiter->period, [&] { return root.finished; })) {
+                if (asked) continue;
+                lock.unlock();
+                asked = waiter->poll(waiter->ctx);
+                lock.lock();
+                if (asked) {
+                    tc.cancelled = true;
+                    cancel.store(true, std::memory_order_relaxed);
+                }
+            }
+        }
     }
+    if (cancel.load(std::memory_order_relaxed)) throw Cancelled();
     if (root.error) std::rethrow_exception(root.error);
 }
 
@@ -401,6 +441,61 @@ std::size_t worker_count() {
 }
 
 bool pool_started() { return g_pool.load(std::memory_order_acquire) != nullptr; }
+
+namespace detail {
+
+ThreadCancel& thread_cancel() noexcept {
+    thread_local ThreadCancel tc;
+    return tc;
+}
+
+void throw_cancelled() { throw Cancelled(); }
+
+void poll_caller(ThreadCancel& tc) {
+    if (tc.cancelled) throw Cancelled();
+    const auto now = std::chrono::steady_clock::now();
+    if (now < tc.next_poll) return;
+    tc.next_poll = now + tc.waiter->period;
+    if (tc.waiter->poll(tc.waiter->ctx)) {
+        tc.cancelled = true;
+        throw Cancelled();
+    }
+}
+
+}  // namespace detail
+
+ScopedWaiter::ScopedWaiter(const Waiter* w) noexcept {
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    prev_ = tc.waiter;
+    tc.waiter = w;
+    if (!prev_) {
+        tc.cancelled = false;
+        tc.next_poll = std::chrono::steady_clock::now() + (w ? w->period : std::chrono::steady_clock::duration{});
+    }
+}
+
+ScopedWaiter::~ScopedWaiter() {
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    tc.waiter = prev_;
+    if (!prev_) tc.cancelled = false;
+}
+
+bool cancel_requested() noexcept {
+    const detail::ThreadCancel& tc = detail::thread_cancel();
+    if (tc.flag) return tc.flag->load(std::memory_order_relaxed);
+    return tc.cancelled;
+}
+
+void poll_now() {
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    if (tc.flag || !tc.waiter) return;
+    if (tc.cancelled) throw Cancelled();
+    tc.next_poll = std::chrono::steady_clock::now() + tc.waiter->period;
+    if (tc.waiter->poll(tc.waiter->ctx)) {
+        tc.cancelled = true;
+        throw Cancelled();
+    }
+}
 
 void fail_invariant(const char* what) { core::panic(what); }
 

@@ -146,6 +146,28 @@ PyObject* engine_fail(Args& a) {
     core::panic("no failure raised");
 }
 
+// Spins through n items of about a microsecond each, on the pool (serial when `serial`),
+// with Ctrl-C enabled; returns the number of items run, so a test can tell a call that
+// was stopped early from one that ran to the end.
+PyObject* engine_spin(Args& a) {
+    const std::uint64_t n = a.u64(0);
+    const bool serial = a.flag(1);
+    std::atomic<std::uint64_t> ran{0};
+    without_gil_interruptible([&] {
+        auto body = [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i) {
+                engine::interruption_point();
+                volatile unsigned sink = 0;
+                for (unsigned spin = 0; spin < 1000; ++spin) sink = sink + spin;
+                ran.fetch_add(1, std::memory_order_relaxed);
+            }
+        };
+        if (serial) body(0, n);
+        else engine::parallel_for(n, body);
+    });
+    return PyLong_FromUnsignedLongLong(ran.load());
+}
+
 PyObject* engine_info(Args&) {
     PyObject* items[] = {PyLong_FromSize_t(engine::worker_count()),
                          PyBool_FromLong(engine::pool_started())};
@@ -192,6 +214,8 @@ const FuncDesc kFilter{"engine_filter", kNEvery, "", &engine_filter};
 const FuncDesc kPieces{"engine_pieces", kN, "", &engine_pieces};
 const FuncDesc kFailDesc{"engine_fail", kFail, "", &engine_fail};
 const FuncDesc kInfo{"engine_info", {}, "", &engine_info};
+constexpr Param kSpin[] = {{"n", Kind::u64}, {"serial", Kind::flag}};
+const FuncDesc kSpinDesc{"engine_spin", kSpin, "", &engine_spin};
 constexpr Param kSection[] = {{"query", Kind::text}, {"choices", Kind::text_list},
                               {"rounds", Kind::u64, "1", 0.0, 1}};
 constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
@@ -203,6 +227,7 @@ TARNVEL_REGISTER_TEST_FUNCTION(kFilter);
 TARNVEL_REGISTER_TEST_FUNCTION(kPieces);
 TARNVEL_REGISTER_TEST_FUNCTION(kFailDesc);
 TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
+TARNVEL_REGISTER_TEST_FUNCTION(kSpinDesc);
 TARNVEL_REGISTER_TEST_FUNCTION(kScratch);
 const FuncDesc kSectionDesc{"ratio_batch_section_seconds", kSection, "", &ratio_batch_section_seconds};
 TARNVEL_REGISTER_TEST_FUNCTION(kSectionDesc);
