@@ -12,6 +12,11 @@ import textwrap
 
 import pytest
 
+# `python -m pytest` puts the checkout first on sys.path, where the package `tarnvel_match`
+# sits without its compiled extension; the tests must see the installed one.
+_CHECKOUT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:] = [p for p in sys.path if os.path.abspath(p or os.curdir) != _CHECKOUT]
+
 SEED = int(os.environ.get("SEED", "20261207"))
 MULTIPLIER = max(1, int(os.environ.get("MULTIPLIER", "1")))
 

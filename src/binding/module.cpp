@@ -85,11 +85,11 @@ struct ModuleTable {
 
 // What an entry point needs on every call, by entry index: plain arrays, constant
 // initialised, so a call reads them without a guard.
-const FuncDesc* g_slots[2][kMaxFunctions] = {};
-CallPlan g_plans[2][kMaxFunctions] = {};
+const FuncDesc* g_slots[kModuleCount][kMaxFunctions] = {};
+CallPlan g_plans[kModuleCount][kMaxFunctions] = {};
 
 ModuleTable& table_of(ModuleId id) {
-    static ModuleTable tables[2];
+    static ModuleTable tables[kModuleCount];
     return tables[static_cast<int>(id)];
 }
 
@@ -155,6 +155,23 @@ template <ModuleId M>
 NoArgsFn noargs_entry_at(std::size_t i) {
     static constexpr auto v = noargs_entries<M>(std::make_index_sequence<kMaxFunctions>{});
     return v[i];
+}
+
+FastFn fast_entry_for(ModuleId id, std::size_t i) {
+    switch (id) {
+        case ModuleId::public_module: return fast_entry_at<ModuleId::public_module>(i);
+        case ModuleId::testing_module: return fast_entry_at<ModuleId::testing_module>(i);
+        case ModuleId::match_module: return fast_entry_at<ModuleId::match_module>(i);
+    }
+    return nullptr;
+}
+NoArgsFn noargs_entry_for(ModuleId id, std::size_t i) {
+    switch (id) {
+        case ModuleId::public_module: return noargs_entry_at<ModuleId::public_module>(i);
+        case ModuleId::testing_module: return noargs_entry_at<ModuleId::testing_module>(i);
+        case ModuleId::match_module: return noargs_entry_at<ModuleId::match_module>(i);
+    }
+    return nullptr;
 }
 
 std::string signature_of(const FuncDesc& d) {
@@ -233,12 +250,10 @@ bool build_table(ModuleId id) {
         def.ml_name = d.name;
         def.ml_doc = t.docs.back().c_str();
         if (d.params.empty()) {
-            def.ml_meth = id == ModuleId::public_module ? noargs_entry_at<ModuleId::public_module>(i)
-                                                        : noargs_entry_at<ModuleId::testing_module>(i);
+            def.ml_meth = noargs_entry_for(id, i);
             def.ml_flags = METH_NOARGS;
         } else {
-            FastFn f = id == ModuleId::public_module ? fast_entry_at<ModuleId::public_module>(i)
-                                                     : fast_entry_at<ModuleId::testing_module>(i);
+            FastFn f = fast_entry_for(id, i);
             def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
             def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
         }
@@ -311,14 +326,18 @@ int exec_module(PyObject* module, ModuleId id) {
 
 int exec_public(PyObject* m) { return exec_module(m, ModuleId::public_module); }
 int exec_testing(PyObject* m) { return exec_module(m, ModuleId::testing_module); }
+int exec_match(PyObject* m) { return exec_module(m, ModuleId::match_module); }
 
 PyModuleDef_Slot g_public_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_public)}, {0, nullptr}};
 PyModuleDef_Slot g_testing_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_testing)}, {0, nullptr}};
+PyModuleDef_Slot g_match_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_match)}, {0, nullptr}};
 
 PyModuleDef g_public_def = {PyModuleDef_HEAD_INIT, "tarnvel", "", 0, nullptr, g_public_slots,
                             nullptr, nullptr, nullptr};
 PyModuleDef g_testing_def = {PyModuleDef_HEAD_INIT, "_tarnvel_testing", "", 0, nullptr,
                              g_testing_slots, nullptr, nullptr, nullptr};
+PyModuleDef g_match_def = {PyModuleDef_HEAD_INIT, "tarnvel_match._native", "", 0, nullptr,
+                           g_match_slots, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -327,7 +346,12 @@ Registrar::Registrar(const FuncDesc& desc, ModuleId module) {
 }
 
 PyModuleDef* module_def(ModuleId id) {
-    return id == ModuleId::public_module ? &g_public_def : &g_testing_def;
+    switch (id) {
+        case ModuleId::public_module: return &g_public_def;
+        case ModuleId::testing_module: return &g_testing_def;
+        case ModuleId::match_module: return &g_match_def;
+    }
+    return nullptr;
 }
 
 }  // namespace tarnvel::py

@@ -159,6 +159,49 @@ bool validate_out(PyObject* out, bool is_f64, bool two_d, std::size_t rows, std:
     return true;
 }
 
+bool borrow_array(PyObject* out, ElemKind kind, std::size_t count, bool writable, OutBuffer& buf) {
+    const int api = numpy_api();
+    if (api < 0) return false;
+    if (api == 0 || !PyArray_Check(out)) {
+        raise_not_instance(out, "ndarray");
+        return false;
+    }
+    PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(out);
+    int type = NPY_UINT32;
+    switch (kind) {
+        case ElemKind::u32: type = NPY_UINT32; break;
+        case ElemKind::i64: type = NPY_INT64; break;
+        case ElemKind::f64: type = NPY_FLOAT64; break;
+        case ElemKind::f32: type = NPY_FLOAT32; break;
+    }
+    PyArray_Descr* want = PyArray_DescrFromType(type);
+    if (!want) return false;
+    const bool type_ok = PyArray_EquivTypes(PyArray_DESCR(arr), want);
+    Py_DECREF(want);
+    if (!type_ok || static_cast<std::size_t>(PyArray_SIZE(arr)) != count) {
+        PyErr_SetString(PyExc_TypeError, "internal error: array of the wrong type or size");
+        return false;
+    }
+    if (count > 0 && !contiguous_ok(arr)) {
+        PyErr_SetString(PyExc_BufferError, kMsgOutContiguous);
+        return false;
+    }
+    if (writable && !(PyArray_FLAGS(arr) & NPY_ARRAY_WRITEABLE)) {
+        PyErr_SetString(PyExc_BufferError, kMsgOutBorrowed);
+        return false;
+    }
+    Extent ext{0, 0};
+    if (writable && count > 0) {
+        ext = byte_extent(arr);
+        if (!try_borrow(ext)) {
+            PyErr_SetString(PyExc_BufferError, kMsgOutBorrowed);
+            return false;
+        }
+    }
+    buf.attach(out, PyArray_DATA(arr), count, ext.lo, ext.hi);
+    return true;
+}
+
 void OutBuffer::attach(PyObject* array, void* data, std::size_t count, std::uintptr_t reg_lo,
                        std::uintptr_t reg_hi) {
     Py_INCREF(array);

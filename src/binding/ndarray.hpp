@@ -12,4 +12,14 @@ namespace tarnvel::py {
 bool validate_out(PyObject* out, bool is_f64, bool two_d, std::size_t rows, std::size_t cols,
                   OutBuffer& buf);
 
+// Element types of the companion package's arrays.
+enum class ElemKind { u32, i64, f64, f32 };
+
+// Borrows an ndarray of exactly `count` elements of `kind`, C-contiguous and aligned (and
+// writable when `writable`), for direct reads or writes while the lock is released. The
+// caller has already checked shape and dtype with Python-level messages; a failure here
+// raises TypeError, or BufferError for a non-writable, non-contiguous or concurrently
+// borrowed array. Writable arrays enter the borrow registry like `out` arrays do.
+bool borrow_array(PyObject* arr, ElemKind kind, std::size_t count, bool writable, OutBuffer& buf);
+
 }  // namespace tarnvel::py

@@ -62,7 +62,8 @@ struct FuncDesc {
     bool trailing_slash = true;     // "/" at the end of the text signature (documentation only)
 };
 
-enum class ModuleId { public_module, testing_module };
+enum class ModuleId { public_module, testing_module, match_module };
+inline constexpr int kModuleCount = 3;
 
 struct Registrar {
     Registrar(const FuncDesc& desc, ModuleId module);
@@ -76,6 +77,9 @@ struct Registrar {
 #define TARNVEL_REGISTER_TEST_FUNCTION(desc)                                 \
     static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
         desc, ::tarnvel::py::ModuleId::testing_module)
+#define TARNVEL_REGISTER_MATCH_FUNCTION(desc)                                \
+    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
+        desc, ::tarnvel::py::ModuleId::match_module)
 
 // Thrown by binding code when a Python exception is already set.
 struct PyError {};

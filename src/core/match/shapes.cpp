@@ -1,0 +1,525 @@
+// The bulk matching shapes over the scorer concept (see shapes.hpp).
+#include "core/match/shapes.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <numeric>
+#include <optional>
+#include <queue>
+#include <type_traits>
+
+#include "core/common/panic.hpp"
+#include "core/match/scorers.hpp"
+#include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
+
+namespace tarnvel::core::match {
+namespace {
+
+// Choices scored per kernel call: large enough for the lane kernels to fill their
+// registers, small enough for the scores to stay in L1 and for a cancellation to be seen
+// within microseconds.
+constexpr std::size_t kSub = 256;
+// Choices per unit of a cross-product or top-k row split.
+constexpr std::size_t kColumnBlock = 4096;
+
+std::atomic<std::uint64_t> g_checked{0}, g_skipped{0};
+
+// The cutoff as a keep test on one value type.
+template <typename V, bool Higher>
+struct Threshold;
+
+template <bool Higher>
+struct Threshold<double, Higher> {
+    bool none = false, all = true;
+    double t = 0.0;
+    explicit Threshold(Cutoff c) {
+        if (!c.set) return;
+        all = false;
+        t = c.value;
+        none = std::isnan(t);
+    }
+    bool keep(double v) const { return all || v >= t; }
+    double hint() const { return all || none ? 0.0 : t; }
+};
+
+template <>
+struct Threshold<std::uint32_t, false> {
+    bool none = false, all = true;
+    std::uint64_t t = 0;  // keep v <= t
+    explicit Threshold(Cutoff c) {
+        if (!c.set) return;
+        all = false;
+        if (std::isnan(c.value) || c.value < 0.0) {
+            none = true;
+            return;
+        }
+        t = c.value >= 4294967295.0 ? 4294967295u : static_cast<std::uint64_t>(std::floor(c.value));
+    }
+    bool keep(std::uint32_t v) const { return all || v <= t; }
+    std::uint32_t hint() const { return all || none ? 0xFFFFFFFFu : static_cast<std::uint32_t>(t); }
+    // What a pair that misses the cutoff holds in a matrix.
+    std::uint32_t miss() const {
+        return t >= 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(t + 1);
+    }
+};
+
+template <>
+struct Threshold<std::int64_t, true> {
+    bool none = false, all = true;
+    std::int64_t t = 0;  // keep v >= t
+    explicit Threshold(Cutoff c) {
+        if (!c.set) return;
+        all = false;
+        const double v = c.value;
+        if (std::isnan(v) || v > 9223372036854775807.0) {
+            none = true;
+            return;
+        }
+        if (v <= -9223372036854775808.0) {
+            all = true;
+            return;
+        }
+        t = static_cast<std::int64_t>(std::ceil(v));
+    }
+    bool keep(std::int64_t v) const { return all || v >= t; }
+    std::int64_t hint() const { return std::numeric_limits<std::int64_t>::min(); }
+};
+
+// a better than b (values only).
+template <typename S>
+bool better(typename S::V a, typename S::V b) {
+    if constexpr (S::kHigher) return a > b;
+    else return a < b;
+}
+
+template <typename V>
+V& value_at(void* base, std::size_t i) {
+    return static_cast<V*>(base)[i];
+}
+
+// Scores choices [b, e) of `choices` against a prepared query; calls on(j, v) in index
+// order for every pair that is neither missing, nor the excluded index, nor pruned by
+// the scorer's bound against need() (which may tighten as results arrive).
+template <typename S, typename Need, typename On>
+void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b, std::size_t e,
+          std::size_t exclude, bool prune, Need&& need, On&& on) {
+    using V = typename S::V;
+    Text texts[kSub];
+    std::uint32_t where[kSub];
+    V vals[kSub];
+    std::uint64_t checked = 0, skipped = 0;
+    for (std::size_t lo = b; lo < e; lo += kSub) {
+        engine::interruption_point();
+        const std::size_t hi = std::min(e, lo + kSub);
+        const auto [active, hint] = need();
+        std::size_t n = 0;
+        for (std::size_t j = lo; j < hi; ++j) {
+            if (choices.missing(j) || j == exclude) continue;
+            if (prune && active) {
+                if (const std::optional<V> bnd = S::bound(p, choices.length(j))) {
+                    ++checked;
+                    // Skip when even the bound cannot do better than what must be beaten
+                    // (or, for a cutoff, reach it).
+                    if (!active(*bnd)) {
+                        ++skipped;
+                        continue;
+                    }
+                }
+            }
+            texts[n] = choices.text(j);
+            where[n++] = static_cast<std::uint32_t>(j - lo);
+        }
+        if (n == 0) continue;
+        S::score_many(p, texts, n, hint, vals);
+        for (std::size_t k = 0; k < n; ++k) on(lo + where[k], vals[k]);
+    }
+    if (checked) {
+        g_checked.fetch_add(checked, std::memory_order_relaxed);
+        g_skipped.fetch_add(skipped, std::memory_order_relaxed);
+    }
+}
+
+// Runs body(unit) for every unit, on the pool or here.
+template <typename F>
+void for_units(std::size_t units, const RunOptions& opt, F&& body) {
+    if (!opt.parallel) {
+        for (std::size_t u = 0; u < units; ++u) body(u);
+        return;
+    }
+    engine::parallel_for(units, [&](std::size_t b, std::size_t e) {
+        for (std::size_t u = b; u < e; ++u) body(u);
+    });
+}
+
+void add_progress(const RunOptions& opt, std::uint64_t pairs) {
+    if (opt.progress) opt.progress->fetch_add(pairs, std::memory_order_relaxed);
+}
+
+Query query_of(const TextStore& s, std::size_t i) { return Query{s.text(i), s.length(i)}; }
+
+// The k best (value, index) so far; worst on top. "Better" is the value order, then the
+// lower index.
+template <typename S>
+class Best {
+public:
+    using V = typename S::V;
+    struct Item {
+        V v;
+        std::size_t j;
+    };
+    explicit Best(std::size_t k) : k_(k) {}
+    bool full() const { return heap_.size() >= k_; }
+    const Item& worst() const { return heap_.front(); }
+    // Whether (v, j) would enter.
+    bool admits(V v, std::size_t j) const {
+        if (!full()) return true;
+        const Item& w = worst();
+        return better<S>(v, w.v) || (v == w.v && j < w.j);
+    }
+    void push(V v, std::size_t j) {
+        if (k_ == 0) return;
+        if (!full()) {
+            heap_.push_back({v, j});
+            std::push_heap(heap_.begin(), heap_.end(), worse_on_top);
+        } else if (admits(v, j)) {
+            std::pop_heap(heap_.begin(), heap_.end(), worse_on_top);
+            heap_.back() = {v, j};
+            std::push_heap(heap_.begin(), heap_.end(), worse_on_top);
+        }
+    }
+    // Best first.
+    std::vector<Item> sorted() && {
+        std::sort(heap_.begin(), heap_.end(), first_is_better);
+        return std::move(heap_);
+    }
+    static bool first_is_better(const Item& a, const Item& b) {
+        if (a.v != b.v) return better<S>(a.v, b.v);
+        return a.j < b.j;
+    }
+
+private:
+    static bool worse_on_top(const Item& a, const Item& b) { return first_is_better(a, b); }
+    std::size_t k_;
+    std::vector<Item> heap_;
+};
+
+template <typename S>
+Match to_match(std::size_t j, typename S::V v) {
+    Match m;
+    m.index = j;
+    if constexpr (std::is_same_v<typename S::V, double>) m.f = v;
+    else if constexpr (std::is_same_v<typename S::V, std::uint32_t>) m.u = v;
+    else m.i = v;
+    return m;
+}
+
+// The condition a bound must meet, and the kernel hint, for a scan filling `best`.
+template <typename S, typename Th>
+struct BestNeed {
+    using V = typename S::V;
+    const Best<S>* best;
+    const Th* th;
+    struct Test {
+        const BestNeed* n;
+        V worst;
+        bool full;
+        explicit operator bool() const { return true; }
+        bool operator()(V bnd) const {
+            if (full) return better<S>(bnd, worst);  // an equal value has a later index
+            return n->th->keep(bnd);
+        }
+    };
+    std::pair<Test, V> operator()() const {
+        if (best->full()) {
+            const V w = best->worst().v;
+            return {Test{this, w, true}, w};
+        }
+        return {Test{this, V{}, false}, th->hint()};
+    }
+};
+
+template <typename S, typename Th>
+struct KeepNeed {
+    using V = typename S::V;
+    const Th* th;
+    struct Test {
+        const Th* th;
+        explicit operator bool() const { return !th->all; }
+        bool operator()(V bnd) const { return th->keep(bnd); }
+    };
+    std::pair<Test, V> operator()() const { return {Test{th}, th->hint()}; }
+};
+
+template <typename S>
+struct NoNeed {
+    using V = typename S::V;
+    struct Test {
+        explicit operator bool() const { return false; }
+        bool operator()(V) const { return true; }
+    };
+    V hint;
+    std::pair<Test, V> operator()() const { return {Test{}, hint}; }
+};
+
+template <typename S>
+using ThresholdOf = Threshold<typename S::V, S::kHigher>;
+
+// ---------------------------------------------------------------------------------------
+
+template <typename S>
+void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp, Cutoff cutoff,
+                void* out, OutKind kind, const RunOptions& opt) {
+    using V = typename S::V;
+    const ThresholdOf<S> th(cutoff);
+    const std::size_t rows = qs.size(), cols = cs.size();
+    if (rows == 0 || cols == 0) return;
+    const std::size_t blocks = (cols + kColumnBlock - 1) / kColumnBlock;
+    // Rows first, so a unit's prepared query serves a whole block of columns.
+    for_units(rows * blocks, opt, [&](std::size_t u) {
+        const std::size_t r = u / blocks, blk = u % blocks;
+        const std::size_t b = blk * kColumnBlock, e = std::min(cols, b + kColumnBlock);
+        const typename S::Prepared p(query_of(qs, r), sp);
+        const std::size_t base = r * cols;
+        NoNeed<S> need{th.hint()};
+        scan<S>(p, cs, b, e, SIZE_MAX, false, need, [&](std::size_t j, V v) {
+            V kept;
+            if (th.none || !th.keep(v)) {
+                if constexpr (std::is_same_v<V, std::uint32_t>) kept = th.miss();
+                else kept = V{0};
+            } else {
+                kept = v;
+            }
+            if constexpr (std::is_same_v<V, double>) {
+                if (kind == OutKind::f32) value_at<float>(out, base + j) = static_cast<float>(kept);
+                else value_at<double>(out, base + j) = kept;
+            } else {
+                value_at<V>(out, base + j) = kept;
+            }
+        });
+        add_progress(opt, e - b);
+    });
+}
+
+template <typename S>
+std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextStore& cs,
+                                const ScorerParams& sp, Cutoff cutoff, std::size_t limit,
+                                const RunOptions& opt) {
+    using V = typename S::V;
+    const ThresholdOf<S> th(cutoff);
+    std::vector<Match> result;
+    const std::size_t n = cs.size();
+    if (th.none || limit == 0 || n == 0) {
+        add_progress(opt, n);
+        return result;
+    }
+    const typename S::Prepared p(query_of(qs, qi), sp);
+    const std::size_t cap = std::min(limit, n);
+    const std::size_t blocks = (n + kColumnBlock - 1) / kColumnBlock;
+    std::vector<std::vector<typename Best<S>::Item>> parts(blocks);
+    for_units(blocks, opt, [&](std::size_t blk) {
+        const std::size_t b = blk * kColumnBlock, e = std::min(n, b + kColumnBlock);
+        Best<S> best(cap);
+        const BestNeed<S, ThresholdOf<S>> need{&best, &th};
+        scan<S>(p, cs, b, e, SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
+            if (th.keep(v)) best.push(v, j);
+        });
+        parts[blk] = std::move(best).sorted();
+        add_progress(opt, e - b);
+    });
+    Best<S> all(cap);
+    for (const auto& part : parts)
+        for (const auto& it : part) all.push(it.v, it.j);
+    for (const auto& it : std::move(all).sorted()) result.push_back(to_match<S>(it.j, it.v));
+    return result;
+}
+
+template <typename S>
+void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerParams& sp,
+                Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values,
+                const RunOptions& opt) {
+    using V = typename S::V;
+    const ThresholdOf<S> th(cutoff);
+    const bool self = cs_or_self == nullptr;
+    const TextStore& cs = self ? qs : *cs_or_self;
+    const std::size_t rows = qs.size(), n = cs.size();
+    V pad;
+    if constexpr (std::is_same_v<V, double>) pad = std::numeric_limits<double>::quiet_NaN();
+    else if constexpr (std::is_same_v<V, std::uint32_t>) pad = 0xFFFFFFFFu;
+    else pad = std::numeric_limits<std::int64_t>::min();
+    for (std::size_t i = 0; i < rows * k; ++i) {
+        indices[i] = -1;
+        value_at<V>(values, i) = pad;
+    }
+    if (rows == 0 || k == 0 || n == 0 || th.none) {
+        add_progress(opt, rows * n);
+        return;
+    }
+    const std::size_t cap = std::min(k, n);
+    // Few rows: split each row's choices too, so that every worker has work; the parts
+    // are merged per row. Memory stays O(rows * k) plus the parts of those few rows.
+    const std::size_t workers = opt.parallel ? engine::worker_count() : 1;
+    std::size_t split = 1;
+    if (rows < 4 * workers) {
+        split = std::min((n + kColumnBlock - 1) / kColumnBlock, (4 * workers + rows - 1) / rows);
+        split = std::max<std::size_t>(split, 1);
+    }
+    const std::size_t per = (n + split - 1) / split;
+    std::vector<std::vector<typename Best<S>::Item>> parts(split > 1 ? rows * split : 0);
+    auto write_row = [&](std::size_t r, const std::vector<typename Best<S>::Item>& items) {
+        for (std::size_t t = 0; t < items.size() && t < k; ++t) {
+            indices[r * k + t] = static_cast<std::int64_t>(items[t].j);
+            value_at<V>(values, r * k + t) = items[t].v;
+        }
+    };
+    for_units(rows * split, opt, [&](std::size_t u) {
+        const std::size_t r = u / split, part = u % split;
+        const std::size_t b = part * per, e = std::min(n, b + per);
+        if (qs.missing(r) || b >= e) {
+            add_progress(opt, e > b ? e - b : 0);
+            return;
+        }
+        const typename S::Prepared p(query_of(qs, r), sp);
+        Best<S> best(cap);
+        const BestNeed<S, ThresholdOf<S>> need{&best, &th};
+        scan<S>(p, cs, b, e, self ? r : SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
+            if (th.keep(v)) best.push(v, j);
+        });
+        if (split == 1) write_row(r, std::move(best).sorted());
+        else parts[u] = std::move(best).sorted();
+        add_progress(opt, e - b);
+    });
+    if (split > 1) {
+        for (std::size_t r = 0; r < rows; ++r) {
+            Best<S> merged(cap);
+            for (std::size_t part = 0; part < split; ++part)
+                for (const auto& it : parts[r * split + part]) merged.push(it.v, it.j);
+            write_row(r, std::move(merged).sorted());
+        }
+    }
+}
+
+template <typename S>
+PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerParams& sp,
+                       Cutoff cutoff, const RunOptions& opt) {
+    using V = typename S::V;
+    const ThresholdOf<S> th(cutoff);
+    const bool self = cs_or_self == nullptr;
+    const TextStore& cs = self ? qs : *cs_or_self;
+    const std::size_t rows = qs.size(), n = cs.size();
+    PairsResult res;
+    if (rows == 0 || n == 0 || th.none) return res;
+    struct Hit {
+        std::size_t i, j;
+        V v;
+    };
+    auto row = [&](std::size_t r, std::vector<Hit>& kept) {
+        const std::size_t lo = self ? r + 1 : 0;
+        if (qs.missing(r) || lo >= n) {
+            add_progress(opt, n > lo ? n - lo : 0);
+            return;
+        }
+        const typename S::Prepared p(query_of(qs, r), sp);
+        const KeepNeed<S, ThresholdOf<S>> need{&th};
+        scan<S>(p, cs, lo, n, SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
+            if (th.keep(v)) kept.push_back(Hit{r, j, v});
+        });
+        add_progress(opt, n - lo);
+    };
+    // One unit per query row; the collected hits come back in row order, each row's in
+    // column order, so the result is sorted by (i, j) without a sort.
+    std::vector<Hit> hits;
+    if (opt.parallel) {
+        hits = engine::parallel_filter_collect_ranges<Hit>(
+            rows, [&](std::size_t b, std::size_t e, std::vector<Hit>& kept) {
+                for (std::size_t r = b; r < e; ++r) row(r, kept);
+            });
+    } else {
+        for (std::size_t r = 0; r < rows; ++r) row(r, hits);
+    }
+    res.i.reserve(hits.size());
+    res.j.reserve(hits.size());
+    for (const Hit& h : hits) {
+        res.i.push_back(static_cast<std::int64_t>(h.i));
+        res.j.push_back(static_cast<std::int64_t>(h.j));
+        if constexpr (std::is_same_v<V, double>) res.f.push_back(h.v);
+        else if constexpr (std::is_same_v<V, std::uint32_t>) res.u.push_back(h.v);
+        else res.s.push_back(h.v);
+    }
+    return res;
+}
+
+}  // namespace
+
+OutKind value_kind(ScorerId id) {
+    return with_scorer(id, []<typename S>() {
+        if constexpr (std::is_same_v<typename S::V, double>) return OutKind::f64;
+        else if constexpr (std::is_same_v<typename S::V, std::uint32_t>) return OutKind::u32;
+        else return OutKind::i64;
+    });
+}
+
+bool higher_is_better(ScorerId id) {
+    return with_scorer(id, []<typename S>() { return S::kHigher; });
+}
+
+void cdist(const TextStore& queries, const TextStore& choices, ScorerId id, const ScorerParams& sp,
+           Cutoff cutoff, void* out, OutKind kind, const RunOptions& opt) {
+    with_scorer(id, [&]<typename S>() { cdist_impl<S>(queries, choices, sp, cutoff, out, kind, opt); });
+}
+
+std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextStore& choices,
+                           ScorerId id, const ScorerParams& sp, Cutoff cutoff, std::size_t limit,
+                           const RunOptions& opt) {
+    return with_scorer(id, [&]<typename S>() {
+        return extract_impl<S>(query, qi, choices, sp, cutoff, limit, opt);
+    });
+}
+
+void top_k(const TextStore& queries, const TextStore* choices, ScorerId id, const ScorerParams& sp,
+           Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values, const RunOptions& opt) {
+    with_scorer(id, [&]<typename S>() {
+        top_k_impl<S>(queries, choices, sp, cutoff, k, indices, values, opt);
+    });
+}
+
+PairsResult pairs(const TextStore& queries, const TextStore* choices, ScorerId id,
+                  const ScorerParams& sp, Cutoff cutoff, const RunOptions& opt) {
+    return with_scorer(id, [&]<typename S>() { return pairs_impl<S>(queries, choices, sp, cutoff, opt); });
+}
+
+std::vector<std::int64_t> components(std::size_t n, const std::int64_t* i, const std::int64_t* j,
+                                     std::size_t edges) {
+    // Union by smaller index: every root is its component's smallest member, so the root
+    // is the label. Path halving keeps the finds short.
+    std::vector<std::int64_t> parent(n);
+    std::iota(parent.begin(), parent.end(), std::int64_t{0});
+    auto find = [&](std::int64_t x) {
+        while (parent[static_cast<std::size_t>(x)] != x) {
+            auto& px = parent[static_cast<std::size_t>(x)];
+            px = parent[static_cast<std::size_t>(px)];
+            x = px;
+        }
+        return x;
+    };
+    for (std::size_t e = 0; e < edges; ++e) {
+        if ((e & 0xFFFF) == 0xFFFF) engine::interruption_point();
+        const std::int64_t a = find(i[e]), b = find(j[e]);
+        if (a == b) continue;
+        if (a < b) parent[static_cast<std::size_t>(b)] = a;
+        else parent[static_cast<std::size_t>(a)] = b;
+    }
+    for (std::size_t x = 0; x < n; ++x) parent[x] = find(static_cast<std::int64_t>(x));
+    return parent;
+}
+
+PruneStats prune_stats_and_reset() {
+    PruneStats s;
+    s.checked = g_checked.exchange(0, std::memory_order_relaxed);
+    s.skipped = g_skipped.exchange(0, std::memory_order_relaxed);
+    return s;
+}
+
+}  // namespace tarnvel::core::match

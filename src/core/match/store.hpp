@@ -1,0 +1,71 @@
+// Prepared strings: one UTF-8 buffer with offsets and per-string facts the kernels reuse.
+//
+// Built once (by the binding, from a Python iterable after the processor ran) and then
+// only read, by any number of threads. A missing entry (None or NaN on the Python side)
+// has an empty view and the missing flag; it is never scored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/common/text.hpp"
+
+namespace tarnvel::core::match {
+
+class TextStore {
+public:
+    static constexpr std::uint8_t kMissing = 1;
+    static constexpr std::uint8_t kAscii = 2;
+
+    void reserve(std::size_t strings, std::size_t bytes) {
+        offsets_.reserve(strings + 1);
+        flags_.reserve(strings);
+        lens_.reserve(strings);
+        buf_.reserve(bytes);
+    }
+    void add(const char* data, std::size_t size) {
+        if (offsets_.empty()) offsets_.push_back(0);
+        buf_.append(data, size);
+        offsets_.push_back(buf_.size());
+        const bool ascii = is_ascii(data, size);
+        flags_.push_back(ascii ? kAscii : 0);
+        lens_.push_back(ascii ? size : count_code_points(data, size));
+    }
+    void add_missing() {
+        if (offsets_.empty()) offsets_.push_back(0);
+        offsets_.push_back(buf_.size());
+        flags_.push_back(kMissing);
+        lens_.push_back(0);
+    }
+    // Makes the views; call once after the last add() (the buffer never moves after).
+    void seal() {
+        if (offsets_.empty()) offsets_.push_back(0);
+        texts_.resize(flags_.size());
+        for (std::size_t i = 0; i < texts_.size(); ++i)
+            texts_[i] = Text(buf_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]);
+        missing_ = 0;
+        for (std::uint8_t f : flags_) missing_ += (f & kMissing) != 0;
+    }
+
+    std::size_t size() const { return flags_.size(); }
+    const Text* texts() const { return texts_.data(); }
+    Text text(std::size_t i) const { return texts_[i]; }
+    bool missing(std::size_t i) const { return (flags_[i] & kMissing) != 0; }
+    std::size_t missing_count() const { return missing_; }
+    std::size_t length(std::size_t i) const { return lens_[i]; }  // code points
+    const std::string& buffer() const { return buf_; }
+    const std::vector<std::uint64_t>& offsets() const { return offsets_; }
+    const std::vector<std::uint8_t>& flags() const { return flags_; }
+
+private:
+    std::string buf_;
+    std::vector<std::uint64_t> offsets_;
+    std::vector<std::uint8_t> flags_;
+    std::vector<std::uint64_t> lens_;
+    std::vector<Text> texts_;
+    std::size_t missing_ = 0;
+};
+
+}  // namespace tarnvel::core::match
