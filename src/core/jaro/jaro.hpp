@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -55,6 +56,17 @@ void jaro_8way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out);
 // One query against a group of L candidates, grouped by lane count (1, 2, 4, 8, other).
 std::vector<double> jaro_multi(Seq<std::uint8_t> a, std::span<const Seq<std::uint8_t>> group);
 
+// A query prepared once for the batch's lane kernels and scored on the calling thread:
+// out[i] = jaro_winkler(query, cands[i], p). Shared read-only by any number of threads.
+class JaroWinklerQuery {
+public:
+    JaroWinklerQuery(Text query, double p);
+    void score_many(const Text* cands, std::size_t count, double* out) const;
+
+private:
+    struct Impl;
+    std::shared_ptr<const Impl> impl_;
+};
 // Batch and cross-product forms (run on the worker pool).
 engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p);
 std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,

@@ -10,6 +10,7 @@
 // Every value equals jaro_winkler() of the pair bit for bit; grouping changes no value.
 // See also: jaro.hpp, jaro_scalar.hpp, dispatch/kernels.hpp (jaro_lanes slots).
 #include <algorithm>
+#include <memory>
 #include <bit>
 #include <cstring>
 #include <span>
@@ -250,6 +251,31 @@ void run_classified(const QueryMap& q, Text query, std::span<const Text> cands,
 }
 
 }  // namespace
+
+struct JaroWinklerQuery::Impl {
+    Text query;
+    double p;
+    bool lanes;
+    QueryMap q;
+    Impl(Text text, double scale) : query(text), p(clamp_prefix_scale(scale)) { lanes = q.assign(text); }
+};
+
+JaroWinklerQuery::JaroWinklerQuery(Text query, double p) : impl_(std::make_shared<const Impl>(query, p)) {}
+
+void JaroWinklerQuery::score_many(const Text* cands, std::size_t count, double* out) const {
+    const Impl& im = *impl_;
+    if (!im.lanes) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = jaro_winkler(im.query, cands[i], im.p);
+        return;
+    }
+    const dispatch::KernelTable& k = dispatch::kernels();
+    const std::span<const Text> all(cands, count);
+    Classified cl;
+    for (std::size_t lo = 0; lo < count; lo += engine::kChunkSize) {
+        classify(all, lo, std::min(count, lo + engine::kChunkSize), k, cl);
+        run_classified(im.q, im.query, all, cl, im.p, out, k);
+    }
+}
 
 engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p) {
     p = clamp_prefix_scale(p);

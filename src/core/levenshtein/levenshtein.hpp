@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,19 @@ std::uint32_t levenshtein_bytes(Seq<std::uint8_t> a, Seq<std::uint8_t> b);
 std::uint32_t levenshtein_codepoints(Seq<std::uint32_t> a, Seq<std::uint32_t> b);
 std::uint32_t levenshtein(Text a, Text b);
 std::uint32_t levenshtein_myers(Text a, Text b);
+
+// A query prepared once (one-word Myers pattern, code points, blocked pattern) and scored
+// against candidates on the calling thread; shared read-only by any number of threads.
+class LevenshteinQuery {
+public:
+    explicit LevenshteinQuery(Text query);
+    // out[i] = levenshtein(query, cands[i]) for i < count.
+    void score_many(const Text* cands, std::size_t count, std::uint32_t* out) const;
+
+private:
+    struct Impl;
+    std::shared_ptr<const Impl> impl_;
+};
 
 // One query against every candidate; out has candidates.size() elements.
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out);

@@ -140,27 +140,44 @@ void batch_chunk(const PreparedQuery& q, const Text* cands, const std::uint8_t* 
     }
 }
 
+// One chunk of at most kChunkSize candidates, serially.
+void score_chunk(const PreparedQuery& q, const Text* cands, std::size_t count, std::size_t k,
+                 std::uint32_t* out) {
+    std::uint8_t flags[engine::kChunkSize];
+    for (std::size_t i = 0; i < count; ++i) flags[i] = is_ascii(cands[i]);
+    Scratch s;
+    if (q.word) {
+        batch_chunk(q, cands, flags, count, k, out, s);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) out[i] = distance_to(q, cands[i], flags[i], s);
+}
+
 }  // namespace
+
+struct LevenshteinQuery::Impl {
+    PreparedQuery q;
+    std::size_t k;
+    explicit Impl(Text query) : q(query), k(static_cast<std::size_t>(dispatch::simd_lanes())) {
+        q.prepare_codepoints();  // cheap, and lets every chunk test its own candidates
+    }
+};
+
+LevenshteinQuery::LevenshteinQuery(Text query) : impl_(std::make_shared<const Impl>(query)) {}
+
+void LevenshteinQuery::score_many(const Text* cands, std::size_t count, std::uint32_t* out) const {
+    for (std::size_t lo = 0; lo < count; lo += engine::kChunkSize)
+        score_chunk(impl_->q, cands + lo, std::min(engine::kChunkSize, count - lo), impl_->k, out + lo);
+}
 
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
     const std::size_t n = candidates.size();
     if (n == 0) return;
-    PreparedQuery q(query);
-    q.prepare_codepoints();  // cheap, and lets every chunk test its own candidates
-    const std::size_t k = static_cast<std::size_t>(dispatch::simd_lanes());
+    const LevenshteinQuery q(query);
     engine::parallel_chunks(std::span<std::uint32_t>(out, n), engine::kChunkSize,
                             [&](std::size_t chunk, std::span<std::uint32_t> slice) {
-                                const std::size_t lo = chunk * engine::kChunkSize;
-                                const Text* cands = candidates.data() + lo;
-                                std::uint8_t flags[engine::kChunkSize];
-                                for (std::size_t i = 0; i < slice.size(); ++i) flags[i] = is_ascii(cands[i]);
-                                Scratch s;
-                                if (q.word) {
-                                    batch_chunk(q, cands, flags, slice.size(), k, slice.data(), s);
-                                    return;
-                                }
-                                for (std::size_t i = 0; i < slice.size(); ++i)
-                                    slice[i] = distance_to(q, cands[i], flags[i], s);
+                                q.score_many(candidates.data() + chunk * engine::kChunkSize,
+                                             slice.size(), slice.data());
                             });
 }
 

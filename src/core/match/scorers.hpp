@@ -157,15 +157,18 @@ inline double jaro_bound(std::size_t la, std::size_t lb) {
     return jaro_finish(std::min(la, lb), 0, la, lb);
 }
 
+// Jaro is Jaro-Winkler with p = 0: the boost j + (1 - j) * l * 0 adds an exact zero, so
+// the lane kernels of the batch give jaro()'s bits.
 struct JaroScorer {
     using V = double;
     static constexpr bool kHigher = true;
     struct Prepared {
         Query q;
-        Prepared(Query query, const ScorerParams&) : q(query) {}
+        JaroWinklerQuery jw;
+        Prepared(Query query, const ScorerParams&) : q(query), jw(query.text, 0.0) {}
     };
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = jaro(p.q.text, c[k]);
+        p.jw.score_many(c, n, out);
     }
     static std::optional<double> bound(const Prepared& p, std::size_t m) {
         return jaro_bound(p.q.len, m);
@@ -178,10 +181,11 @@ struct JaroWinklerScorer {
     struct Prepared {
         Query q;
         double p;
-        Prepared(Query query, const ScorerParams& sp) : q(query), p(sp.p) {}
+        JaroWinklerQuery jw;
+        Prepared(Query query, const ScorerParams& sp) : q(query), p(sp.p), jw(query.text, sp.p) {}
     };
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = jaro_winkler(p.q.text, c[k], p.p);
+        p.jw.score_many(c, n, out);
     }
     // The boost j + (1 - j) * l * p is non-decreasing in j and l in exact arithmetic and
     // the Jaro value is bounded as above; the prefix is at most 4. Rounding of the three
@@ -199,11 +203,12 @@ struct LevenshteinScorer {
     static constexpr bool kHigher = false;
     struct Prepared {
         Query q;
-        Prepared(Query query, const ScorerParams&) : q(query) {}
+        LevenshteinQuery lq;
+        Prepared(Query query, const ScorerParams&) : q(query), lq(query.text) {}
     };
     static void score_many(const Prepared& p, const Text* c, std::size_t n, std::uint32_t,
                            std::uint32_t* out) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = levenshtein(p.q.text, c[k]);
+        p.lq.score_many(c, n, out);
     }
     // Each edit changes the length by at most one: d >= |n - m|.
     static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
@@ -215,14 +220,18 @@ struct LevenshteinScorer {
 struct DamerauScorer {
     using V = std::uint32_t;
     static constexpr bool kHigher = false;
-    using Prepared = LevenshteinScorer::Prepared;
+    struct Prepared {
+        Query q;
+        Prepared(Query query, const ScorerParams&) : q(query) {}
+    };
     static void score_many(const Prepared& p, const Text* c, std::size_t n, std::uint32_t,
                            std::uint32_t* out) {
         for (std::size_t k = 0; k < n; ++k) out[k] = damerau_levenshtein(p.q.text, c[k]);
     }
     // A transposition also keeps the length: d >= |n - m| as for Levenshtein.
     static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
-        return LevenshteinScorer::bound(p, m);
+        const std::size_t d = p.q.len > m ? p.q.len - m : m - p.q.len;
+        return static_cast<std::uint32_t>(std::min<std::size_t>(d, 0xFFFFFFFFu));
     }
 };
 
