@@ -16,6 +16,8 @@ import pytest
 # sits without its compiled extension; the tests must see the installed one.
 _CHECKOUT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:] = [p for p in sys.path if os.path.abspath(p or os.curdir) != _CHECKOUT]
+# Child interpreters put their working directory first on sys.path too: start them elsewhere.
+CHILD_CWD = os.path.dirname(_CHECKOUT)
 
 SEED = int(os.environ.get("SEED", "20261207"))
 MULTIPLIER = max(1, int(os.environ.get("MULTIPLIER", "1")))
@@ -44,7 +46,7 @@ def run_python(code: str, env: dict | None = None, timeout: float = 120) -> str:
         full_env.pop(key, None)
     full_env.update(env or {})
     proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=full_env,
-                          capture_output=True, text=True, timeout=timeout)
+                          capture_output=True, text=True, timeout=timeout, cwd=CHILD_CWD)
     assert proc.returncode == 0, f"subprocess failed:\n{proc.stdout}\n{proc.stderr}"
     return proc.stdout
 
