@@ -238,16 +238,27 @@ class Sink:
                 raise UsageError(f"tarnvel: {path}: cannot write: {e.strerror or e}") from None
             self.raw = os.fdopen(fd, "wb")
         self.buf = io.StringIO()
+        self.delim = "\t" if fmt == "tsv" else ","
+        # csv.writer would leave a lone CR unquoted with LF line ends; readers split there.
+        self.special = (self.delim, '"', "\n", "\r")
         if fmt != "jsonl":
-            self.writer = csv.writer(self.buf, delimiter="\t" if fmt == "tsv" else ",", lineterminator="\n")
-            self.writer.writerow(columns)
+            self.row(columns)
+
+    def _field(self, v):
+        if v is None:
+            return ""
+        if not isinstance(v, str):
+            return repr(v)
+        if any(c in v for c in self.special):
+            return '"' + v.replace('"', '""') + '"'
+        return v
 
     def row(self, values):
         if self.fmt == "jsonl":
             self.buf.write(json.dumps(dict(zip(self.columns, values)), ensure_ascii=False))
-            self.buf.write("\n")
         else:
-            self.writer.writerow(["" if v is None else v for v in values])
+            self.buf.write(self.delim.join(map(self._field, values)))
+        self.buf.write("\n")
 
     def flush(self):
         data = self.buf.getvalue()
@@ -296,8 +307,19 @@ class Progress:
         if wanted:
             from tqdm import tqdm
 
+            width = {}
+            if sys.stderr.isatty():
+                try:
+                    cols, lines = os.get_terminal_size(sys.stderr.fileno())
+                except OSError:
+                    cols = lines = 0
+                # A terminal that reports no size (a fresh pty) would get no bar at all.
+                if cols > 0 and lines > 0:
+                    width = {"dynamic_ncols": True}
+                else:
+                    width = {"ncols": cols or 80, "nrows": lines or 24}
             self.bar = tqdm(total=total, unit="pairs", unit_scale=True, file=sys.stderr, leave=False,
-                            dynamic_ncols=True)
+                            **width)
         self.base = 0
 
     def callback(self):
