@@ -382,3 +382,18 @@ def test_real_cities_sample(tmp_path):
     with open(CITIES, encoding="utf-8") as f:
         full = f.read().split("\n")[:-1]
     assert rows(p.stdout) == expected_match(queries, full, k=2, cutoff=80)
+
+
+def test_readme_examples_show_real_output(tmp_path):
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    readme = open(os.path.join(root, "README.md"), encoding="utf-8").read()
+    section = readme.split("## Command line", 1)[1]
+    blocks = section.split("```")
+    for k in (1, 5):
+        cmd = blocks[k].removeprefix("sh\n").strip().split()
+        assert cmd[0] == "tarnvel"
+        # run outside the checkout, whose tarnvel_match has no compiled extension
+        args = [os.path.join(root, a) if a.startswith("examples/") else a for a in cmd[1:]]
+        p = run(args, tmp_path)
+        assert p.returncode == 0, p.stderr
+        assert p.stdout.decode() == blocks[k + 2].lstrip("\n")
