@@ -408,7 +408,8 @@ def run_match(tm, args, state):
     start = 0
     while start < n:
         part = queries[start:start + step]
-        idx, scores = tm.top_k(part, prepared, k=args.top, scorer=info.name, score_cutoff=args.cutoff,
+        # more rows than choices would only be padding (and memory)
+        idx, scores = tm.top_k(part, prepared, k=min(args.top, max(m, 1)), scorer=info.name, score_cutoff=args.cutoff,
                                scorer_kwargs=kwargs, workers=args.workers, progress=prog.callback())
         prog.advance(len(part) * m)
         idx = idx.tolist()

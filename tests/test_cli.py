@@ -100,6 +100,8 @@ def test_match_text_files(tmp_path, bom, crlf):
     p = run(["match", q, c, "--top", "3", "--cutoff", "50"], tmp_path)
     assert p.returncode == 0 and p.stderr == b""
     assert rows(p.stdout) == expected_match(QUERIES, CHOICES, k=3, cutoff=50)
+    p = run(["match", q, c, "--top", "1000000000"], tmp_path)
+    assert p.returncode == 0 and rows(p.stdout) == expected_match(QUERIES, CHOICES, k=len(CHOICES))
 
 
 def test_match_csv_tsv_stdin_and_formats(tmp_path):
@@ -260,6 +262,11 @@ def test_without_numpy_one_line(tmp_path):
     p = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, timeout=60)
     assert p.returncode == 1 and p.stdout == b""
     assert p.stderr.decode().splitlines() == ['tarnvel: the command line needs the match extra: pip install "tarnvel[match]"']
+    # the package itself still refuses every public name with the install hint
+    code = ("import sys; sys.modules['numpy'] = None\nimport tarnvel_match\n"
+            "try:\n    from tarnvel_match import top_k\nexcept ImportError as e:\n    print(e)")
+    p = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, timeout=60)
+    assert p.returncode == 0 and b'pip install "tarnvel[match]"' in p.stdout, p.stderr
 
 
 def test_version_help_and_script(tmp_path):
