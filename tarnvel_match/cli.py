@@ -13,6 +13,7 @@ import io
 import json
 import math
 import os
+import signal
 import sys
 import tempfile
 
@@ -481,8 +482,20 @@ def _quiet_stdout():
         pass
 
 
+class _Terminated(BaseException):
+    """SIGTERM: cleaned up like Ctrl-C, reported by the exit status alone."""
+
+
+def _on_term(signum, frame):
+    raise _Terminated
+
+
 def main(argv=None):
     state = {"sink": None, "progress": None}
+    try:
+        signal.signal(signal.SIGTERM, _on_term)
+    except ValueError:  # not the main thread: leave the signal alone
+        pass
     try:
         try:
             args = build_parser().parse_args(argv)
@@ -512,6 +525,9 @@ def main(argv=None):
         _cleanup(state)
         print("interrupted", file=sys.stderr)
         return 130
+    except _Terminated:
+        _cleanup(state)
+        return 128 + signal.SIGTERM
     except BrokenPipeError:
         _cleanup(state)
         _quiet_stdout()

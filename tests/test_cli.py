@@ -286,7 +286,9 @@ def test_version_help_and_script(tmp_path):
 
 # --- interruption, pipes, progress ----------------------------------------------------------
 
-def test_ctrl_c_leaves_no_output(tmp_path):
+@pytest.mark.parametrize("sig,status,message", [(signal.SIGINT, 130, "interrupted\n"),
+                                                (signal.SIGTERM, 143, "")])
+def test_ctrl_c_leaves_no_output(tmp_path, sig, status, message):
     rng = random.Random(SEED)
     alpha = "abcdefghijklmnop "
     def word():
@@ -304,13 +306,13 @@ def test_ctrl_c_leaves_no_output(tmp_path):
             time.sleep(0.02)
         time.sleep(1.0)
         assert proc.poll() is None, "the run ended too early to be interrupted"
-        proc.send_signal(signal.SIGINT)
+        proc.send_signal(sig)
         out, err = proc.communicate(timeout=30)
     finally:
         if proc.poll() is None:
             proc.kill()
-    assert proc.returncode == 130
-    assert err.decode() == "interrupted\n"
+    assert proc.returncode == status
+    assert err.decode() == message
     assert sorted(os.listdir(tmp_path)) == ["c.txt", "q.txt"]
 
 
