@@ -1,0 +1,7 @@
+"""`python -m tarnvel_match`: the `tarnvel` command."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())
