@@ -12,28 +12,28 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* nw_score(Args& a) {
-    return to_py_i64(without_gil(
+    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::nw_linear(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 
 PyObject* nw_batch(Args& a) {
-    return list_i64(without_gil(
+    return list_i64(without_gil_interruptible(
         [&] { return core::nw_linear_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 
 PyObject* nw_affine_score(Args& a) {
-    return to_py_i64(without_gil(
+    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::nw_affine(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4), a.i64(5)); }));
 }
 
 PyObject* nw_affine_batch(Args& a) {
-    return list_i64(without_gil(
+    return list_i64(without_gil_interruptible(
         [&] { return core::nw_affine_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4),
                                   a.i64(5)); }));
 }
 
 PyObject* nw_striped_score(Args& a) {
-    return to_py_i64(without_gil(
+    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::nw_striped(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
 }
 

@@ -9,25 +9,25 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* distance_fn(Args& a) {
-    return to_py_u64(without_gil([&] { return core::damerau_levenshtein(a.text(0), a.text(1)); }));
+    return to_py_u64(without_gil_pair(a.text(0), a.text(1), [&] { return core::damerau_levenshtein(a.text(0), a.text(1)); }));
 }
 
 PyObject* ratio_fn(Args& a) {
-    return to_py_f64(without_gil([&] { return core::damerau_ratio(a.text(0), a.text(1)); }));
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), [&] { return core::damerau_ratio(a.text(0), a.text(1)); }));
 }
 
 PyObject* batch_fn(Args& a) {
-    return list_u32(without_gil([&] { return core::damerau_batch(a.text(0), a.list(1)); }));
+    return list_u32(without_gil_interruptible([&] { return core::damerau_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* batch_into_fn(Args& a) {
-    const auto r = without_gil([&] { return core::damerau_batch(a.text(0), a.list(1)); });
+    const auto r = without_gil_interruptible([&] { return core::damerau_batch(a.text(0), a.list(1)); });
     a.out().write(r);
     return to_py_none();
 }
 
 PyObject* cdist_fn(Args& a) {
-    return matrix_u32(without_gil([&] { return core::damerau_cdist(a.list(0), a.list(1)); }));
+    return matrix_u32(without_gil_interruptible([&] { return core::damerau_cdist(a.list(0), a.list(1)); }));
 }
 
 PyObject* cdist_into_fn(Args& a) {

@@ -26,14 +26,14 @@ PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMa
 }
 
 PyObject* fuzz_ratio_batch(Args& a) {
-    return list_f64(without_gil([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
+    return list_f64(without_gil_interruptible([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* fuzz_extract(Args& a) {
     const auto choices = a.list(1);
     std::vector<core::ExtractMatch> found;
     {
-        GilRelease nogil;
+        InterruptibleGilRelease nogil;
         found = core::extract(a.text(0), choices, a.real(2), a.u64(3));
     }
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(found.size()));
@@ -55,7 +55,7 @@ PyObject* fuzz_extract_one(Args& a) {
     const auto choices = a.list(1);
     std::optional<core::ExtractMatch> best;
     {
-        GilRelease nogil;
+        InterruptibleGilRelease nogil;
         best = core::extract_one(a.text(0), choices, a.real(2));
     }
     if (!best) return to_py_none();

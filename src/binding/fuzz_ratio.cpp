@@ -9,12 +9,12 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* fuzz_ratio(Args& a) {
-    return to_py_f64(without_gil(
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::indel_ratio(a.text(0), a.text(1), a.real(2)); }));
 }
 
 PyObject* fuzz_qratio(Args& a) {
-    return to_py_f64(without_gil(
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::quick_ratio(a.text(0), a.text(1), a.real(2)); }));
 }
 

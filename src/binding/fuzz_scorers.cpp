@@ -14,7 +14,7 @@ using Scorer = double (*)(core::Text, core::Text, double);
 
 template <Scorer kScorer>
 PyObject* score_pair(Args& a) {
-    return to_py_f64(without_gil([&] { return kScorer(a.text(0), a.text(1), a.real(2)); }));
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), [&] { return kScorer(a.text(0), a.text(1), a.real(2)); }));
 }
 
 PyObject* fuzz_partial_ratio_alignment(Args& a) {

@@ -10,37 +10,37 @@ namespace tarnvel::py {
 namespace {
 
 PyObject* jaro_similarity(Args& a) {
-    return to_py_f64(without_gil([&] { return core::jaro(a.text(0), a.text(1)); }));
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), [&] { return core::jaro(a.text(0), a.text(1)); }));
 }
 
 PyObject* jaro_optimized(Args& a) {
-    return to_py_f64(without_gil([&] { return core::jaro_optimized(a.text(0), a.text(1)); }));
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), [&] { return core::jaro_optimized(a.text(0), a.text(1)); }));
 }
 
 PyObject* jaro_winkler_similarity(Args& a) {
-    return to_py_f64(without_gil(
+    return to_py_f64(without_gil_pair(a.text(0), a.text(1), 
         [&] { return core::jaro_winkler(a.text(0), a.text(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_batch_fn(Args& a) {
-    return list_f64(without_gil(
+    return list_f64(without_gil_interruptible(
         [&] { return core::jaro_winkler_many(a.text(0), a.list(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_batch_into(Args& a) {
-    const auto r = without_gil(
+    const auto r = without_gil_interruptible(
         [&] { return core::jaro_winkler_many(a.text(0), a.list(1), a.real(3)); });
     a.out().write(std::span<const double>(r));
     return to_py_none();
 }
 
 PyObject* jaro_winkler_cdist(Args& a) {
-    return matrix_f64(without_gil(
+    return matrix_f64(without_gil_interruptible(
         [&] { return core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(2)); }));
 }
 
 PyObject* jaro_winkler_cdist_into(Args& a) {
-    const auto rows = without_gil(
+    const auto rows = without_gil_interruptible(
         [&] { return core::jaro_winkler_matrix(a.list(0), a.list(1), a.real(3)); });
     a.out().write_rows(std::span<const std::vector<double>>(rows));
     return to_py_none();

@@ -11,25 +11,25 @@ namespace {
 
 
 PyObject* levenshtein_distance_fn(Args& a) {
-    return to_py_u64(without_gil([&] { return core::levenshtein(a.text(0), a.text(1)); }));
+    return to_py_u64(without_gil_pair(a.text(0), a.text(1), [&] { return core::levenshtein(a.text(0), a.text(1)); }));
 }
 
 PyObject* levenshtein_myers_fn(Args& a) {
-    return to_py_u64(without_gil([&] { return core::levenshtein_myers(a.text(0), a.text(1)); }));
+    return to_py_u64(without_gil_pair(a.text(0), a.text(1), [&] { return core::levenshtein_myers(a.text(0), a.text(1)); }));
 }
 
 PyObject* levenshtein_batch_fn(Args& a) {
-    return list_u32(without_gil([&] { return core::levenshtein_batch(a.text(0), a.list(1)); }));
+    return list_u32(without_gil_interruptible([&] { return core::levenshtein_batch(a.text(0), a.list(1)); }));
 }
 
 PyObject* levenshtein_batch_into_fn(Args& a) {
-    const auto r = without_gil([&] { return core::levenshtein_batch(a.text(0), a.list(1)); });
+    const auto r = without_gil_interruptible([&] { return core::levenshtein_batch(a.text(0), a.list(1)); });
     a.out().write(r);
     return to_py_none();
 }
 
 PyObject* levenshtein_cdist_fn(Args& a) {
-    return matrix_u32(without_gil([&] { return core::levenshtein_cdist(a.list(0), a.list(1)); }));
+    return matrix_u32(without_gil_interruptible([&] { return core::levenshtein_cdist(a.list(0), a.list(1)); }));
 }
 
 PyObject* levenshtein_cdist_into_fn(Args& a) {

@@ -5,6 +5,10 @@
 // built-in bound to the module; the private test module adds its own rows by name.
 // Every call goes through one boundary (call_impl) that turns C++ failures into Python
 // exceptions: Panic -> PanicException, bad_alloc -> MemoryError.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -358,7 +362,24 @@ PyModuleDef* module_def(ModuleId id) {
 
 namespace tarnvel::py {
 
+namespace {
+// 0: not known yet, 1: the main thread, 2: another thread. Reset in a forked child,
+// where the forking thread becomes the main one.
+thread_local int t_main_thread = 0;
+void forget_main_thread() { t_main_thread = 0; }
+}  // namespace
+
+bool on_main_thread() noexcept {
+    if (t_main_thread == 0) {
+        static const bool registered = pthread_atfork(nullptr, nullptr, &forget_main_thread) == 0;
+        (void)registered;
+        t_main_thread = static_cast<pid_t>(syscall(SYS_gettid)) == getpid() ? 1 : 2;
+    }
+    return t_main_thread == 1;
+}
+
 bool poll_signals(void*) {
+    if (!on_main_thread()) return false;  // handlers run on the main thread only
     const PyGILState_STATE g = PyGILState_Ensure();
     const bool raised = PyErr_CheckSignals() != 0;
     PyGILState_Release(g);

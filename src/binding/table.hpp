@@ -104,14 +104,20 @@ bool poll_signals(void* ctx);
 inline constexpr engine::Waiter kSignalWaiter{&poll_signals, nullptr,
                                               std::chrono::milliseconds(25)};
 
+// True on the thread that runs Python's signal handlers (the process's initial thread,
+// or the thread that forked this process).
+bool on_main_thread() noexcept;
+
 // GilRelease for long work: while it is alive, pool operations started by this thread
 // (and interruption points of serial work on it) answer Ctrl-C within a poll period by
 // throwing engine::Cancelled, which the call boundary turns into the raised exception.
 // `waiter` may add more to each poll (progress reports); it must call poll_signals.
 class InterruptibleGilRelease {
 public:
+    // Other threads never see a signal, so they get no signal waiter at all and run
+    // exactly as with GilRelease.
     explicit InterruptibleGilRelease(const engine::Waiter* waiter = &kSignalWaiter)
-        : nogil_(), scope_(waiter) {}
+        : nogil_(), scope_(waiter == &kSignalWaiter && !on_main_thread() ? nullptr : waiter) {}
 
 private:
     GilRelease nogil_;
@@ -121,6 +127,19 @@ private:
 template <typename F>
 auto without_gil_interruptible(F&& f) {
     InterruptibleGilRelease nogil;
+    return f();
+}
+
+// without_gil for one pair of texts: interruptible when the pair is long enough for its
+// quadratic work to matter (below that, no clock is read and nothing is installed).
+template <typename F>
+auto without_gil_pair(core::Text a, core::Text b, F&& f) {
+    constexpr std::size_t kLongPair = std::size_t{1} << 22;  // bytes x bytes
+    if (a.size >= kLongPair / (b.size ? b.size : 1) && a.size && b.size) {
+        InterruptibleGilRelease nogil;
+        return f();
+    }
+    GilRelease nogil;
     return f();
 }
 
@@ -214,16 +233,17 @@ public:
     Args& operator=(const Args&) = delete;
 };
 
-// Fills a validated uint32 `out` through fill(dst), without the interpreter lock. Large
-// matrices are written straight into the caller's array (the array stays borrowed and
-// referenced until then, and fill allocates nothing after its first write); smaller ones
-// go through a native buffer and the checked copy of OutBuffer::write.
+// Fills a validated uint32 `out` through fill(dst), without the interpreter lock and
+// interruptibly. Large matrices are written straight into the caller's array (the array
+// stays borrowed and referenced until then, and fill allocates nothing after its first
+// write), so an interrupted call may leave partial results there; smaller ones go through
+// a native buffer and the checked copy of OutBuffer::write, and stay untouched.
 template <typename Fill>
 void fill_u32_out(OutBuffer& out, Fill&& fill) {
     constexpr std::size_t kDirectWrite = std::size_t{1} << 20;  // elements
     if (out.count() >= kDirectWrite) {
         auto* dst = static_cast<std::uint32_t*>(out.data());
-        without_gil([&] {
+        without_gil_interruptible([&] {
             fill(dst);
             return 0;
         });
@@ -231,7 +251,7 @@ void fill_u32_out(OutBuffer& out, Fill&& fill) {
         return;
     }
     engine::ScratchVector<std::uint32_t> flat(out.count());  // fill writes every element
-    without_gil([&] {
+    without_gil_interruptible([&] {
         fill(flat.data());
         return 0;
     });

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 
@@ -66,6 +67,26 @@ inline void interruption_point() {
     }
     if (tc.waiter) detail::poll_caller(tc);
 }
+
+// Interruption point for a loop whose iterations each cost about `units` basic steps
+// (cells, word operations): checks about once per 2^18 steps, a fraction of a
+// millisecond, so long serial kernels answer within a poll period at no measurable cost.
+class StepCheck {
+public:
+    explicit StepCheck(std::size_t units_per_iteration) noexcept
+        : every_(units_per_iteration >= kSteps ? 1 : kSteps / (units_per_iteration ? units_per_iteration : 1)),
+          left_(every_) {}
+    void operator()() {
+        if (--left_ == 0) [[unlikely]] {
+            left_ = every_;
+            interruption_point();
+        }
+    }
+
+private:
+    static constexpr std::size_t kSteps = std::size_t{1} << 18;
+    std::size_t every_, left_;
+};
 
 // True when interruption_point() would throw (for kernels that unwind by returning).
 bool cancel_requested() noexcept;

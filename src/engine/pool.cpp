@@ -454,6 +454,11 @@ void throw_cancelled() { throw Cancelled(); }
 void poll_caller(ThreadCancel& tc) {
     if (tc.cancelled) throw Cancelled();
     const auto now = std::chrono::steady_clock::now();
+    if (tc.next_poll == std::chrono::steady_clock::time_point{}) {
+        // First check since the waiter was installed (the install reads no clock).
+        tc.next_poll = now + tc.waiter->period;
+        return;
+    }
     if (now < tc.next_poll) return;
     tc.next_poll = now + tc.waiter->period;
     if (tc.waiter->poll(tc.waiter->ctx)) {
@@ -470,7 +475,7 @@ ScopedWaiter::ScopedWaiter(const Waiter* w) noexcept {
     tc.waiter = w;
     if (!prev_) {
         tc.cancelled = false;
-        tc.next_poll = std::chrono::steady_clock::now() + (w ? w->period : std::chrono::steady_clock::duration{});
+        tc.next_poll = {};  // set by the first check: short calls never read the clock
     }
 }
 

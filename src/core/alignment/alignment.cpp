@@ -224,7 +224,9 @@ std::int64_t linear_rows_unrolled(Seq<std::uint8_t> a, Seq<std::uint8_t> b,
     const std::size_t n = a.size, m = b.size;
     std::vector<std::int64_t> row(m + 1);
     for (std::size_t k = 0; k <= m; ++k) row[k] = sat_mul(gap, k);
+    engine::StepCheck check(m);
     for (std::size_t i = 1; i <= n; ++i) {
+        check();
         const std::uint8_t c = a[i - 1];
         std::int64_t diag = row[0];
         row[0] = sat_mul(gap, i);
@@ -394,6 +396,8 @@ engine::ScratchVector<std::int64_t> batch(Text query, std::span<const Text> cand
         std::vector<std::size_t> lens(lanes);
         std::vector<std::int16_t> res(lanes);
         for (std::size_t u = begin; u < end; ++u) {
+            if ((u - begin) % engine::kItemsPerCheck == engine::kItemsPerCheck - 1)
+                engine::interruption_point();
             if (u >= group_starts.size()) {
                 const std::size_t i = singles[u - group_starts.size()];
                 out[i] = single(candidates[i]);

@@ -12,6 +12,7 @@
 
 #include "core/alignment/alignment.hpp"
 #include "core/common/text.hpp"
+#include "engine/cancel.hpp"
 
 namespace tarnvel::core::detail {
 
@@ -47,7 +48,9 @@ std::int64_t nw_linear_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match,
     const std::size_t n = a.size, m = b.size;
     std::vector<std::int64_t> row(m + 1);
     for (std::size_t k = 0; k <= m; ++k) row[k] = sat_mul(gap, k);
+    engine::StepCheck check(m);
     for (std::size_t i = 1; i <= n; ++i) {
+        check();
         const std::uint32_t c = a[i - 1];
         std::int64_t diag = row[0];
         row[0] = sat_mul(gap, i);
@@ -70,7 +73,9 @@ std::int64_t nw_affine_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match,
     const auto gap_run = [&](std::size_t k) { return sat_add(open, sat_mul(extend, k)); };
     mrow[0] = 0;
     for (std::size_t j = 1; j <= m; ++j) mrow[j] = yrow[j] = gap_run(j);
+    engine::StepCheck check(m);
     for (std::size_t i = 1; i <= n; ++i) {
+        check();
         const std::uint32_t c = a[i - 1];
         // Diagonal predecessors of column 1: the previous row's column 0.
         std::int64_t dm = mrow[0], dx = xrow[0], dy = yrow[0];

@@ -85,7 +85,9 @@ std::uint32_t damerau_scan(Seq<CharT> a, Seq<CharT> b, ScanScratch& s) {
     const auto base = vector ? kt.dl_row_base : &row_base_scalar;
     const auto scan = vector ? kt.dl_row_scan : &row_scan_scalar;
     const std::uint32_t* occ = s.occ.data();
+    engine::StepCheck check(m);
     for (std::size_t i = 1; i <= n; ++i) {
+        check();
         const std::uint32_t ii = static_cast<std::uint32_t>(i);
         const std::uint32_t ai = s.aid[i - 1];
         const std::uint32_t ap = i >= 2 ? s.aid[i - 2] : kNoSymbol;
@@ -164,7 +166,9 @@ std::uint32_t damerau_linear(Seq<CharT> a, Seq<CharT> b, DamerauScratch& s) {
         r1[j] = static_cast<std::uint32_t>(j);
         krow[j] = 0;
     }
+    engine::StepCheck check(m);
     for (std::size_t i = 1; i <= n; ++i) {
+        check();
         const CharT ai = a[i - 1];
         const bool has_prev = i >= 2;
         const CharT aprev = has_prev ? a[i - 2] : CharT{};
@@ -246,7 +250,11 @@ double damerau_ratio(Text a, Text b) {
 void damerau_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
     engine::parallel_for(candidates.size(), [&](std::size_t lo, std::size_t hi) {
         Worker w;
-        for (std::size_t i = lo; i < hi; ++i) out[i] = w(query, candidates[i]);
+        for (std::size_t i = lo; i < hi; ++i) {
+            if ((i - lo) % engine::kItemsPerCheck == engine::kItemsPerCheck - 1)
+                engine::interruption_point();
+            out[i] = w(query, candidates[i]);
+        }
     });
 }
 
@@ -261,8 +269,10 @@ void damerau_cdist(std::span<const Text> a, std::span<const Text> b, std::uint32
     const std::size_t cols = b.size();
     engine::parallel_for(a.size(), [&](std::size_t lo, std::size_t hi) {
         Worker w;
-        for (std::size_t i = lo; i < hi; ++i)
+        for (std::size_t i = lo; i < hi; ++i) {
+            engine::interruption_point();
             for (std::size_t j = 0; j < cols; ++j) out[i * cols + j] = w(a[i], b[j]);
+        }
     });
 }
 
@@ -270,11 +280,13 @@ std::vector<std::vector<std::uint32_t>> damerau_cdist(std::span<const Text> a,
                                                       std::span<const Text> b) {
     std::vector<std::vector<std::uint32_t>> rows;
     if (a.empty() || b.empty()) return rows;
+    // Every row before any work, so an impossible size fails at once.
     rows.resize(a.size());
+    for (auto& r : rows) r.resize(b.size());
     engine::parallel_for(a.size(), [&](std::size_t lo, std::size_t hi) {
         Worker w;
         for (std::size_t i = lo; i < hi; ++i) {
-            rows[i].resize(b.size());
+            engine::interruption_point();
             for (std::size_t j = 0; j < b.size(); ++j) rows[i][j] = w(a[i], b[j]);
         }
     });

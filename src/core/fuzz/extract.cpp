@@ -193,7 +193,10 @@ void IndelQuery::score_many(const Text* choices, std::size_t count, double* out)
         dispatch::kernels().indel_ratio_word_many(peq_, len_, choices, count, out);
         return;
     }
-    for (std::size_t i = 0; i < count; ++i) out[i] = score(choices[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (len_ > 1024) engine::interruption_point();  // long queries: each choice is slow
+        out[i] = score(choices[i]);
+    }
 }
 
 // The lane kernels pay one byte compare per distinct query symbol for every 4 (or 2)
@@ -259,7 +262,10 @@ engine::ScratchVector<double> ratio_batch(Text query, std::span<const Text> choi
     if (choices.empty()) return out;
     const IndelQuery q(query);
     engine::parallel_for(choices.size(), [&](std::size_t b, std::size_t e) {
-        q.score_many(choices.data() + b, e - b, out.data() + b);
+        for (std::size_t lo = b; lo < e; lo += kBlock) {
+            if (lo != b) engine::interruption_point();
+            q.score_many(choices.data() + lo, std::min(kBlock, e - lo), out.data() + lo);
+        }
     });
     return out;
 }
@@ -288,6 +294,7 @@ void score_and_keep(const IndelQuery& q, std::span<const Text> choices, std::siz
     double scores[kBlock];
     for (std::size_t lo = b; lo < e; lo += kBlock) {
         const std::size_t cnt = std::min(kBlock, e - lo);
+        if (lo != b) engine::interruption_point();
         q.score_many(choices.data() + lo, cnt, scores);
         for (std::size_t k = 0; k < cnt; ++k) {
             const double s = scores[k];
@@ -340,6 +347,7 @@ std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choice
     double scores[kOneBlock];
     for (std::size_t lo = 0; lo < choices.size(); lo += kOneBlock) {
         const std::size_t cnt = std::min(kOneBlock, choices.size() - lo);
+        if (lo % (8 * kOneBlock) == 8 * kOneBlock - kOneBlock) engine::interruption_point();
         q.score_many(choices.data() + lo, cnt, scores);
         for (std::size_t k = 0; k < cnt; ++k) {
             const double s = scores[k];

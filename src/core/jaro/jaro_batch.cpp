@@ -436,6 +436,7 @@ void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t c
         dst[l] = l < cnt ? out[members[l]].data() : nullptr;
     }
     for (std::size_t j = 0; j < list_b.size(); ++j) {
+        if (j % 1024 == 1023) engine::interruption_point();
         const std::size_t lb = cols.len[j];
         if (lb == 0 || lb > kMaxLaneText) {
             for (std::size_t l = 0; l < cnt; ++l)
@@ -486,6 +487,7 @@ void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text
     for (std::size_t i = 0; i < scalar_rows.size(); ++i) units.push_back({-1, i, 1});
     engine::parallel_for(units.size(), [&](std::size_t b, std::size_t e) {
         for (std::size_t u = b; u < e; ++u) {
+            engine::interruption_point();
             const Unit& un = units[u];
             if (un.cls < 0) {
                 const std::size_t r = scalar_rows[un.begin];

@@ -197,6 +197,7 @@ void cdist_rows(std::span<const Text> a, std::span<const Text> b, RowOut&& row_o
     engine::parallel_for(a.size(), [&](std::size_t lo, std::size_t hi) {
         Scratch s;
         for (std::size_t i = lo; i < hi; ++i) {
+            engine::interruption_point();
             PreparedQuery q(a[i]);
             row_against(q, b, flags, all_ascii, k, row_out(i), s);
         }
@@ -328,6 +329,7 @@ bool cdist_packed(std::span<const Text> a, std::span<const Text> b, std::uint32_
         std::optional<Table> table;
         Scratch s;
         for (std::size_t u = lo; u < hi; ++u) {
+            engine::interruption_point();
             if (u < groups.size()) {
                 if (!table) table.emplace(ids.symbols, kt.lev_vec_bytes);
                 const Group& g = groups[u];

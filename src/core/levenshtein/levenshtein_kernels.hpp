@@ -16,6 +16,7 @@
 
 #include "core/common/pattern.hpp"
 #include "core/common/text.hpp"
+#include "engine/cancel.hpp"
 
 namespace tarnvel::core {
 
@@ -61,7 +62,9 @@ std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std
     const std::size_t lw = words - 1;
     std::uint64_t score = m;
     std::size_t j = 0;
+    engine::StepCheck check(2 * words);
     for (; j + 1 < t.size; j += 2) {
+        check();
         const std::uint64_t* ra = p.row(static_cast<std::uint32_t>(t[j]));
         const std::uint64_t* rb = p.row(static_cast<std::uint32_t>(t[j + 1]));
         std::uint64_t hpa = 1, hna = 0, hpb = 1, hnb = 0;  // row 0 grows by one per symbol
@@ -114,7 +117,9 @@ std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
         vp[b] = ~std::uint64_t{0};
         score[b] = bottom(b);
     }
+    engine::StepCheck check(last - first + 1);
     for (std::size_t c = 1; c <= n; ++c) {
+        check();
         const std::size_t new_last = block_of(c + hi_off);
         while (last < new_last) {
             ++last;
