@@ -317,7 +317,9 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
                     exc = future.exception()
                 except BaseException as e:  # a cancelled future raises instead
                     exc = e
-                if not _lost(exc):
+                # A future lost with its worker may end in neither state, with no
+                # exception attached: that is a loss too, and worth a retry.
+                if exc is not None and not _lost(exc):
                     raise exc
                 d.retry(exc, qb, cbs, submit_tile)
                 continue
@@ -385,7 +387,9 @@ def _pairs(queries, choices, scorer, score_cutoff, processor, scorer_kwargs, wor
                     exc = future.exception()
                 except BaseException as e:
                     exc = e
-                if not _lost(exc):
+                # A future lost with its worker may end in neither state, with no
+                # exception attached: that is a loss too, and worth a retry.
+                if exc is not None and not _lost(exc):
                     raise exc
                 d.retry(exc, qb, cbs, submit_tile)
                 continue
