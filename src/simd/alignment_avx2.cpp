@@ -14,8 +14,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx2 {
 namespace {
@@ -128,7 +132,11 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 void fill_alignment_avx2(simd::KernelTable& t) {
     t.nw_linear_i16 = &linear_i16;

@@ -18,8 +18,12 @@
 // (bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 namespace {
@@ -132,7 +136,11 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #pragma GCC diagnostic pop
 
 void fill_alignment_avx512(simd::KernelTable& t) {

@@ -10,8 +10,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 
@@ -55,7 +59,11 @@ void dl_row_scan(const std::uint32_t* w, std::uint32_t* r0, std::size_t m, std::
 
 }  // namespace tarnvel::simd::avx512
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace tarnvel::simd::avx512 {
 namespace {

@@ -10,8 +10,12 @@
 #include "core/fuzz/extract_kernels.hpp"
 #include "simd/kernel_table.hpp"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx2 {
 
@@ -22,7 +26,11 @@ void indel_ratio_word_many(const std::uint64_t* peq, std::size_t query_len,
 
 }  // namespace tarnvel::simd::avx2
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace tarnvel::simd::avx2 {
 namespace {

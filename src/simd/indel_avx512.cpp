@@ -27,8 +27,12 @@
 #include "core/common/text.hpp"
 #include "simd/kernel_table.hpp"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,bmi2,popcnt")
+#endif
 // GCC 12's own widening intrinsics start from a deliberately undefined register and then
 // trip -Wmaybe-uninitialized; every value here is fully defined.
 #pragma GCC diagnostic push
@@ -172,7 +176,11 @@ void indel_lanes32(const std::uint8_t* distinct, std::size_t d, const std::uint8
 }  // namespace tarnvel::simd::avx512
 
 #pragma GCC diagnostic pop
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace tarnvel::simd::avx512 {
 namespace {

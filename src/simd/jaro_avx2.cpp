@@ -14,8 +14,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx2 {
 namespace {
@@ -139,5 +143,9 @@ void jaro_4way_kernel(const std::uint8_t* a, std::size_t la, const std::uint8_t*
 
 }  // namespace tarnvel::simd::avx2
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif

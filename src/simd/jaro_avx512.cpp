@@ -18,8 +18,12 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx2,bmi,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 namespace {
@@ -88,9 +92,17 @@ const simd::KernelFiller reg(dispatch::Target::avx512, &fill);
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,popcnt,bmi"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,popcnt,bmi")
+#endif
 
 // Eight 64-bit lanes with AVX-512F instructions only; table[c][l] as in jaro_4way.
 void jaro_8way_kernel(const std::uint8_t* a, std::size_t la, const std::uint8_t* const* c,
@@ -145,5 +157,9 @@ void jaro_8way_kernel(const std::uint8_t* a, std::size_t la, const std::uint8_t*
 
 }  // namespace tarnvel::simd::avx512
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif

@@ -14,8 +14,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx2 {
 
@@ -195,7 +199,11 @@ void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, s
 
 }  // namespace tarnvel::simd::avx2
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 
 // Registration runs at load time on any processor, so it stays outside the target region.

@@ -15,8 +15,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 
@@ -153,11 +157,19 @@ std::uint32_t lev_blocked(const std::uint64_t* rows, const std::uint64_t* rev_ro
 }
 }  // namespace tarnvel::simd::avx512
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // The packed-lane kernel needs byte and word lanes (AVX-512BW).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 
@@ -207,7 +219,11 @@ void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, s
 
 }  // namespace tarnvel::simd::avx512
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 
 // Registration runs at load time on any processor, so it stays outside the target region.

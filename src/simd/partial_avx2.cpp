@@ -11,8 +11,12 @@
 
 #include "simd/kernel_table.hpp"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx2 {
 
@@ -49,7 +53,11 @@ void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std
 
 }  // namespace tarnvel::simd::avx2
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace tarnvel::simd::avx2 {
 namespace {

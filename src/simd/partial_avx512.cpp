@@ -12,8 +12,12 @@
 
 #include "simd/kernel_table.hpp"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx2,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,bmi2,popcnt")
+#endif
 
 namespace tarnvel::simd::avx512 {
 
@@ -63,7 +67,11 @@ void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std
 
 }  // namespace tarnvel::simd::avx512
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace tarnvel::simd::avx512 {
 namespace {
