@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import operator
+
 from typing import Any, Iterable, List, Optional, Sequence
 
 from . import _native
@@ -56,9 +58,11 @@ class Choices:
         return len(self._items)
 
     def __getitem__(self, index: int) -> Any:
-        if not isinstance(index, int):
-            raise TypeError(f"Choices indices must be integers, not {type(index).__name__}")
-        return self._items[index]
+        try:
+            i = operator.index(index)  # NumPy integers, as top_k returns them
+        except TypeError:
+            raise TypeError(f"Choices indices must be integers, not {type(index).__name__}") from None
+        return self._items[i]
 
     def __iter__(self):
         return iter(self._items)

@@ -236,7 +236,12 @@ def test_worker_killed_mid_run(client, cluster):
         assert not t.is_alive()
         if "e" in box:
             # Allowed only as a clear error, never a wrong result.
-            assert isinstance(box["e"], RuntimeError) and "lost" in str(box["e"])
+            # A clear error, never a wrong result: the retry budget ran out, or the
+            # scheduler cancelled the lost work.
+            import distributed
+            e = box["e"]
+            assert (isinstance(e, RuntimeError) and "lost" in str(e)) or isinstance(
+                e, distributed.client.FutureCancelledError), repr(e)
         else:
             _same(expect if run == "top_k" else expect_pairs, box["r"])
         client.wait_for_workers(2, timeout=60)
