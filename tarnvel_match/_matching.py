@@ -152,14 +152,14 @@ def extract(query: str, choices: Any, *, scorer: Any = "ratio", processor: Any =
     """The best matches of ``query`` among ``choices``: a list of (choice, score, index),
     best first, ties in index order; ``limit=None`` returns every kept choice. Missing
     choices never match."""
-    info, spec = resolve(scorer, scorer_kwargs)
+    info, scorer_args = resolve(scorer, scorer_kwargs)
     cut = _cutoff(score_cutoff, info)
     lim = _limit(limit)
     parallel = _parallel(workers)
     items, cstore, proc = _choice_side(choices, processor, "choices")
     qstore = _query_store(query, proc)
     prog = _Progress(progress, len(items))
-    found = _call(prog, _native.extract, qstore, cstore, spec, cut, lim, _run(parallel, prog))
+    found = _call(prog, _native.extract, qstore, cstore, scorer_args, cut, lim, _run(parallel, prog))
     return [(items[i], score, i) for i, score in found]
 
 
@@ -180,7 +180,7 @@ def cdist(queries: Any, choices: Any, *, scorer: Any = "ratio", processor: Any =
     """The matrix of scores, shape (len(queries), len(choices)). Pairs that miss the
     cutoff hold 0 (distances: cutoff + 1). If interrupted, ``out`` may hold partial
     results."""
-    info, spec = resolve(scorer, scorer_kwargs)
+    info, scorer_args = resolve(scorer, scorer_kwargs)
     cut = _cutoff(score_cutoff, info)
     parallel = _parallel(workers)
     allowed = {info.dtype}
@@ -218,7 +218,7 @@ def cdist(queries: Any, choices: Any, *, scorer: Any = "ratio", processor: Any =
     _no_missing(qstore, "queries")
     _no_missing(cstore, "choices")
     prog = _Progress(progress, shape[0] * shape[1])
-    _call(prog, _native.cdist, qstore, cstore, spec, cut, result, _ELEM[want], _run(parallel, prog))
+    _call(prog, _native.cdist, qstore, cstore, scorer_args, cut, result, _ELEM[want], _run(parallel, prog))
     return result
 
 
@@ -243,7 +243,7 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
     choices of query i, best first, ties to the lower index, padded with index -1 (and
     NaN, the uint32 maximum or the int64 minimum). ``choices=None`` matches the queries
     against themselves, never a row against itself. Memory is O(len(queries) * k)."""
-    info, spec = resolve(scorer, scorer_kwargs)
+    info, scorer_args = resolve(scorer, scorer_kwargs)
     cut = _cutoff(score_cutoff, info)
     try:
         kk = operator.index(k)
@@ -258,7 +258,7 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
     scores = np.empty((n, kk), dtype=info.dtype)
     m = len(citems) if citems is not None else n
     prog = _Progress(progress, n * m)
-    _call(prog, _native.top_k, qstore, cstore, spec, cut, kk, indices, scores, _run(parallel, prog))
+    _call(prog, _native.top_k, qstore, cstore, scorer_args, cut, kk, indices, scores, _run(parallel, prog))
     return indices, scores
 
 
@@ -267,7 +267,7 @@ def pairs(queries: Any, choices: Any = None, *, scorer: Any = "ratio", score_cut
           progress: Any = None) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """(i, j, scores) of every pair that meets the cutoff, sorted by (i, j). With
     ``choices=None`` it is the self-join: pairs i < j scored as scorer(q[i], q[j])."""
-    info, spec = resolve(scorer, scorer_kwargs)
+    info, scorer_args = resolve(scorer, scorer_kwargs)
     if score_cutoff is None:
         raise TypeError("pairs needs a score_cutoff (a number), not None")
     cut = _cutoff(score_cutoff, info)
@@ -276,7 +276,7 @@ def pairs(queries: Any, choices: Any = None, *, scorer: Any = "ratio", score_cut
     n = len(qitems)
     total = n * len(citems) if citems is not None else n * (n - 1) // 2
     prog = _Progress(progress, total)
-    bi, bj, bv = _call(prog, _native.pairs, qstore, cstore, spec, cut, _run(parallel, prog))
+    bi, bj, bv = _call(prog, _native.pairs, qstore, cstore, scorer_args, cut, _run(parallel, prog))
     return (np.frombuffer(bi, dtype=np.int64), np.frombuffer(bj, dtype=np.int64),
             np.frombuffer(bv, dtype=info.dtype))
 

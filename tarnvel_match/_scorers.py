@@ -110,7 +110,7 @@ def _int_cost(name: str, key: str, value: Any) -> int:
 
 
 def resolve(scorer: Any, scorer_kwargs: Optional[Mapping[str, Any]]) -> Tuple[ScorerInfo, tuple]:
-    """(ScorerInfo, native spec tuple); raises ValueError/TypeError naming the problem."""
+    """(ScorerInfo, the native scorer-arguments tuple); raises ValueError/TypeError naming the problem."""
     name = _name_of(scorer)
     sid, (_, func, kind, required, optional) = _BY_NAME[name]
     kwargs: Dict[str, Any] = {}

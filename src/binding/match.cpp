@@ -281,28 +281,28 @@ RunSpec run_spec(PyObject* run) {
     return r;
 }
 
-// spec = (scorer id, p, match, mismatch, gap, open, extend)
-struct Spec {
+// scorer_args = (scorer id, p, match, mismatch, gap, open, extend)
+struct ScorerArgs {
     core::match::ScorerId id;
     core::match::ScorerParams params;
 };
 
-Spec scorer_spec(PyObject* spec) {
-    if (!PyTuple_Check(spec) || PyTuple_Size(spec) != 7) {
-        PyErr_SetString(PyExc_TypeError, "internal error: spec must be a 7-tuple");
+ScorerArgs scorer_args(PyObject* tuple) {
+    if (!PyTuple_Check(tuple) || PyTuple_Size(tuple) != 7) {
+        PyErr_SetString(PyExc_TypeError, "internal error: scorer arguments must be a 7-tuple");
         throw PyError{};
     }
-    Spec s;
-    const long id = PyLong_AsLong(PyTuple_GetItem(spec, 0));
+    ScorerArgs s;
+    const long id = PyLong_AsLong(PyTuple_GetItem(tuple, 0));
     if (id < 0 || id >= core::match::kScorerCount) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "internal error: scorer id");
         throw PyError{};
     }
     s.id = static_cast<core::match::ScorerId>(id);
-    s.params.p = PyFloat_AsDouble(PyTuple_GetItem(spec, 1));
+    s.params.p = PyFloat_AsDouble(PyTuple_GetItem(tuple, 1));
     std::int64_t* ints[] = {&s.params.match, &s.params.mismatch, &s.params.gap, &s.params.open,
                             &s.params.extend};
-    for (int k = 0; k < 5; ++k) *ints[k] = PyLong_AsLongLong(PyTuple_GetItem(spec, 2 + k));
+    for (int k = 0; k < 5; ++k) *ints[k] = PyLong_AsLongLong(PyTuple_GetItem(tuple, 2 + k));
     if (PyErr_Occurred()) throw PyError{};
     return s;
 }
@@ -350,11 +350,11 @@ ElemKind elem_of(core::match::OutKind k) {
     return ElemKind::f64;
 }
 
-// cdist(queries, choices, spec, cutoff, out, out_kind, run): fills out in place.
+// cdist(queries, choices, scorer_args, cutoff, out, out_kind, run): fills out in place.
 PyObject* m_cdist(Args& a) {
     const TextStore& q = store_of(a.object(0));
     const TextStore& c = store_of(a.object(1));
-    const Spec sp = scorer_spec(a.object(2));
+    const ScorerArgs sp = scorer_args(a.object(2));
     const core::match::Cutoff cut = cutoff_of(a.object(3));
     const long kind = PyLong_AsLong(a.object(5));
     if (kind < 0 || kind > 3) {
@@ -380,11 +380,11 @@ PyObject* match_value(core::match::OutKind kind, const core::match::Match& m) {
     }
 }
 
-// extract(query_store, choices, spec, cutoff, limit or None, run) -> [(index, value)]
+// extract(query_store, choices, scorer_args, cutoff, limit or None, run) -> [(index, value)]
 PyObject* m_extract(Args& a) {
     const TextStore& q = store_of(a.object(0));
     const TextStore& c = store_of(a.object(1));
-    const Spec sp = scorer_spec(a.object(2));
+    const ScorerArgs sp = scorer_args(a.object(2));
     const core::match::Cutoff cut = cutoff_of(a.object(3));
     std::size_t limit = SIZE_MAX;
     if (a.object(4) != Py_None) {
@@ -417,11 +417,11 @@ PyObject* m_extract(Args& a) {
     return list;
 }
 
-// top_k(queries, choices or None, spec, cutoff, k, indices_out, values_out, run)
+// top_k(queries, choices or None, scorer_args, cutoff, k, indices_out, values_out, run)
 PyObject* m_top_k(Args& a) {
     const TextStore& q = store_of(a.object(0));
     const TextStore* c = a.object(1) == Py_None ? nullptr : &store_of(a.object(1));
-    const Spec sp = scorer_spec(a.object(2));
+    const ScorerArgs sp = scorer_args(a.object(2));
     const core::match::Cutoff cut = cutoff_of(a.object(3));
     const std::size_t k = PyLong_AsSize_t(a.object(4));
     if (k == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PyError{};
@@ -445,11 +445,11 @@ PyObject* bytes_of(const void* p, std::size_t bytes) {
     return b;
 }
 
-// pairs(queries, choices or None, spec, cutoff, run) -> (i bytes, j bytes, values bytes)
+// pairs(queries, choices or None, scorer_args, cutoff, run) -> (i bytes, j bytes, values bytes)
 PyObject* m_pairs(Args& a) {
     const TextStore& q = store_of(a.object(0));
     const TextStore* c = a.object(1) == Py_None ? nullptr : &store_of(a.object(1));
-    const Spec sp = scorer_spec(a.object(2));
+    const ScorerArgs sp = scorer_args(a.object(2));
     const core::match::Cutoff cut = cutoff_of(a.object(3));
     const RunSpec rs = run_spec(a.object(4));
     core::match::PairsResult r;
@@ -515,15 +515,15 @@ constexpr Param kPack[] = {{"items", Kind::object}, {"mode", Kind::object}, {"fn
 constexpr Param kOne[] = {{"store", Kind::object}};
 constexpr Param kGet[] = {{"store", Kind::object}, {"index", Kind::object}};
 constexpr Param kState[] = {{"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
-constexpr Param kCdist[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"spec", Kind::object},
+constexpr Param kCdist[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
                             {"cutoff", Kind::object}, {"out", Kind::object}, {"kind", Kind::object},
                             {"run", Kind::object}};
-constexpr Param kExtract[] = {{"query", Kind::object}, {"choices", Kind::object}, {"spec", Kind::object},
+constexpr Param kExtract[] = {{"query", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
                               {"cutoff", Kind::object}, {"limit", Kind::object}, {"run", Kind::object}};
-constexpr Param kTopK[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"spec", Kind::object},
+constexpr Param kTopK[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
                            {"cutoff", Kind::object}, {"k", Kind::object}, {"indices", Kind::object},
                            {"values", Kind::object}, {"run", Kind::object}};
-constexpr Param kPairs[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"spec", Kind::object},
+constexpr Param kPairs[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
                             {"cutoff", Kind::object}, {"run", Kind::object}};
 constexpr Param kComponents[] = {{"n", Kind::object}, {"i", Kind::object}, {"j", Kind::object}};
 
