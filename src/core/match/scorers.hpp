@@ -78,6 +78,12 @@ struct ScalarFuzz {
     static std::optional<double> bound(const Prepared&, std::size_t) { return std::nullopt; }
 };
 
+// Each edit (and a transposition) changes the length by at most one: d >= |n - m|.
+inline std::uint32_t length_gap(std::size_t n, std::size_t m) {
+    const std::size_t d = n > m ? n - m : m - n;
+    return static_cast<std::uint32_t>(std::min<std::size_t>(d, 0xFFFFFFFFu));
+}
+
 }  // namespace detail
 
 // fuzz_ratio: the query's bit-parallel pattern streams every choice.
@@ -212,8 +218,7 @@ struct LevenshteinScorer {
     }
     // Each edit changes the length by at most one: d >= |n - m|.
     static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
-        const std::size_t d = p.q.len > m ? p.q.len - m : m - p.q.len;
-        return static_cast<std::uint32_t>(std::min<std::size_t>(d, 0xFFFFFFFFu));
+        return detail::length_gap(p.q.len, m);
     }
 };
 
@@ -230,8 +235,7 @@ struct DamerauScorer {
     }
     // A transposition also keeps the length: d >= |n - m| as for Levenshtein.
     static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
-        const std::size_t d = p.q.len > m ? p.q.len - m : m - p.q.len;
-        return static_cast<std::uint32_t>(std::min<std::size_t>(d, 0xFFFFFFFFu));
+        return detail::length_gap(p.q.len, m);
     }
 };
 
