@@ -193,6 +193,19 @@ def test_default_process_matches_its_definition(rng):
     assert [c.processed(i) for i in range(len(samples))] == [default_process(s) for s in samples]
 
 
+def test_native_default_process_on_any_code_point(rng):
+    # Non-ASCII text is folded natively one code point at a time; the capital sigma
+    # (whose lower form depends on its neighbours), expansions (İ, ß, ligatures) and
+    # characters that lower() turns into non-alphanumeric ones must still match Python.
+    pool = [chr(c) for c in range(32, 0x2200)] + [chr(c) for c in range(0x3000, 0x3100)]
+    pool += ["\u0130", "\u03a3", "\u1e9e", "\ufb03", "\U0001f600", "\U00010400", "\u2160", "\u0345"]
+    samples = ["".join(rng.choice(pool) for _ in range(rng.randint(0, 24))) for _ in range(3000)]
+    samples += ["ΟΔΟΣ ΣΑΣ", "Σ", "aΣ", "İSTANBUL", "ﬃ STRASSE ẞ", "Ⅻ ⅻ", "\u0345x"]
+    c = tm.Choices(samples, processor="default")
+    for i, s in enumerate(samples):
+        assert c.processed(i) == default_process(s), s
+
+
 def test_processor_runs_once_per_string():
     calls = []
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "binding/errors.hpp"
 #include "binding/ndarray.hpp"
@@ -48,23 +50,133 @@ bool is_missing(PyObject* item) {
     return PyFloat_Check(item) && std::isnan(PyFloat_AsDouble(item));
 }
 
-// The default processor on ASCII text: lower case, every other byte than a letter or
-// digit becomes a space, then the spaces at both ends go. Equal to the Python definition
-// for ASCII input, where lower() maps only A-Z and isalnum() holds only for letters and
-// digits; other texts go through the package's Python definition.
-void default_process_ascii(const char* s, std::size_t n, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        out.push_back(alnum ? static_cast<char>(c) : ' ');
+// The default processor: lower(), then every character that is not alphanumeric becomes a
+// space, then the spaces at both ends go. ASCII bytes are mapped here; other code points
+// through a cache of what Python's own str methods make of each one.
+//
+// Per code point is exact because str.lower() maps each character on its own (full case
+// mapping, expansions included) except the capital sigma, whose lower form depends on its
+// neighbours: a text holding one goes through the package's Python definition. So does a
+// text with a character whose lower form holds an alphanumeric space (none exists today;
+// the check keeps strip() and the space test equal should one appear).
+struct FoldedCp {
+    std::uint8_t state = 0;  // 0 unknown, 1 known, 2 needs the Python definition
+    std::uint8_t size = 0;
+    char bytes[14] = {};
+};
+
+class FoldCache {
+public:
+    // Looked up and filled with the interpreter lock held (collection runs on the calling
+    // thread), so the cache needs no lock of its own.
+    const FoldedCp& get(std::uint32_t cp) {
+        FoldedCp* slot;
+        if (cp < kDirect) {
+            slot = &direct_[cp];
+        } else {
+            slot = &wide_[cp];
+        }
+        if (slot->state == 0) fill(cp, *slot);
+        return *slot;
     }
+
+private:
+    static constexpr std::uint32_t kDirect = 0x3000;
+
+    static bool call_bool(PyObject* ch, const char* method) {
+        PyObject* r = PyObject_CallMethod(ch, method, nullptr);
+        if (!r) throw PyError{};
+        const int t = PyObject_IsTrue(r);
+        Py_DECREF(r);
+        if (t < 0) throw PyError{};
+        return t != 0;
+    }
+
+    static void fill(std::uint32_t cp, FoldedCp& out) {
+        if (cp == 0x3A3) {
+            out.state = 2;
+            return;
+        }
+        PyObject* one = PyUnicode_FromOrdinal(static_cast<int>(cp));
+        if (!one) throw PyError{};
+        PyObject* low = PyObject_CallMethod(one, "lower", nullptr);
+        Py_DECREF(one);
+        if (!low) throw PyError{};
+        struct Ref {
+            PyObject* o;
+            ~Ref() { Py_DECREF(o); }
+        } low_ref{low};
+        const Py_ssize_t n = PyUnicode_GetLength(low);
+        if (n < 0) throw PyError{};
+        std::string r;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* ch = PyUnicode_Substring(low, i, i + 1);
+            if (!ch) throw PyError{};
+            struct ChRef {
+                PyObject* o;
+                ~ChRef() { Py_DECREF(o); }
+            } ch_ref{ch};
+            if (!call_bool(ch, "isalnum")) {
+                r.push_back(' ');
+                continue;
+            }
+            if (call_bool(ch, "isspace")) {
+                out.state = 2;
+                return;
+            }
+            Py_ssize_t len = 0;
+            const char* u = PyUnicode_AsUTF8AndSize(ch, &len);
+            if (!u) throw PyError{};
+            r.append(u, static_cast<std::size_t>(len));
+        }
+        if (r.size() > sizeof(out.bytes)) {
+            out.state = 2;
+            return;
+        }
+        std::memcpy(out.bytes, r.data(), r.size());
+        out.size = static_cast<std::uint8_t>(r.size());
+        out.state = 1;
+    }
+
+    FoldedCp direct_[kDirect];
+    std::unordered_map<std::uint32_t, FoldedCp> wide_;
+};
+
+FoldCache& fold_cache() {
+    static FoldCache* cache = new FoldCache();  // never destroyed: used until exit
+    return *cache;
+}
+
+inline char fold_ascii(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    return alnum ? static_cast<char>(c) : ' ';
+}
+
+void strip_spaces(std::string& out) {
     std::size_t b = 0, e = out.size();
     while (b < e && out[b] == ' ') ++b;
     while (e > b && out[e - 1] == ' ') --e;
     out.erase(e);
     out.erase(0, b);
+}
+
+// Returns false when the text needs the Python definition (see FoldCache).
+bool default_process_native(const char* s, std::size_t n, std::string& out) {
+    out.clear();
+    const auto* b = reinterpret_cast<const std::uint8_t*>(s);
+    for (std::size_t i = 0; i < n;) {
+        if (b[i] < 0x80) {
+            out.push_back(fold_ascii(b[i++]));
+            continue;
+        }
+        const std::uint32_t cp = core::next_code_point(b, i);
+        const FoldedCp& f = fold_cache().get(cp);
+        if (f.state != 1) return false;
+        out.append(f.bytes, f.size);
+    }
+    strip_spaces(out);
+    return true;
 }
 
 // Adds one str to the store after the processor (0 none, 1 default, 2 callable fn).
@@ -80,8 +192,7 @@ void add_text(TextStore& store, PyObject* item, int mode, PyObject* fn, std::str
     if (mode == 1) {
         const char* u = PyUnicode_AsUTF8AndSize(item, &len);
         if (!u) throw PyError{};
-        if (core::is_ascii(u, static_cast<std::size_t>(len))) {
-            default_process_ascii(u, static_cast<std::size_t>(len), tmp);
+        if (default_process_native(u, static_cast<std::size_t>(len), tmp)) {
             store.add(tmp.data(), tmp.size());
             return;
         }
@@ -103,6 +214,67 @@ void add_text(TextStore& store, PyObject* item, int mode, PyObject* fn, std::str
     Py_DECREF(r);
 }
 
+// The store of a list or tuple without a callable processor, in two passes: the UTF-8
+// views first (items borrowed, their headers prefetched a few ahead, since each is a cache
+// miss on a long list), then one buffer of the summed size filled from them.
+//
+// Borrowing is sound because `items` is the package's own copy, which no other code can
+// reach: the only Python code that runs meanwhile is the package's default_process for the
+// rare text the native processor leaves to it (and whatever the collector runs), and
+// neither can change that list, so every item and its UTF-8 view outlive the call.
+std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, const char* what) {
+    constexpr Py_ssize_t kAhead = 16;
+    const bool is_list = PyList_CheckExact(seq);
+    const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
+    if (n < 0) throw PyError{};
+    auto item_at = [&](Py_ssize_t i) { return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
+    std::vector<core::Text> views(static_cast<std::size_t>(n));
+    std::vector<std::uint8_t> missing(static_cast<std::size_t>(n), 0);
+    std::size_t bytes = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) {
+            const char* ahead = reinterpret_cast<const char*>(item_at(i + kAhead));
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + 63);
+        }
+        PyObject* item = item_at(i);
+        if (!item) throw PyError{};
+        if (PyUnicode_Check(item)) {
+            Py_ssize_t len = 0;
+            const char* u = PyUnicode_AsUTF8AndSize(item, &len);
+            if (!u) throw PyError{};
+            views[static_cast<std::size_t>(i)] = core::Text(u, static_cast<std::size_t>(len));
+            bytes += static_cast<std::size_t>(len);
+        } else if (is_missing(item)) {
+            missing[static_cast<std::size_t>(i)] = 1;
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %s", what, i,
+                         type_qualname(item).c_str());
+            throw PyError{};
+        }
+        // Long lists answer Ctrl-C while they are collected and processed too.
+        if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyError{};
+    }
+    auto store = std::make_unique<TextStore>();
+    store->reserve(static_cast<std::size_t>(n), bytes + 64);
+    std::string tmp;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        if (missing[k]) {
+            store->add_missing();
+        } else if (mode == 0) {
+            store->add(views[k].data, views[k].size);
+        } else if (default_process_native(views[k].data, views[k].size, tmp)) {
+            store->add(tmp.data(), tmp.size());
+        } else {
+            add_text(*store, item_at(i), 2, fn, tmp, i, what);
+        }
+        if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyError{};
+    }
+    store->seal();
+    return store;
+}
+
 // pack(items, mode, fn, what): items is a list or tuple; each is a str or missing.
 PyObject* pack(Args& a) {
     PyObject* items = a.object(0);
@@ -117,6 +289,8 @@ PyObject* pack(Args& a) {
         PyObject* o;
         ~SeqRef() { Py_DECREF(o); }
     } seq_ref{seq};
+    if (mode != 2 && (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)))
+        return wrap_store(pack_views(seq, static_cast<int>(mode), fn, what));
     const Py_ssize_t n = PySequence_Size(seq);
     if (n < 0) throw PyError{};
     auto store = std::make_unique<TextStore>();
