@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "core/common/text.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 #include "simd/kernel_table.hpp"
 
 #if defined(__clang__)
@@ -43,12 +44,7 @@ namespace {
 
 constexpr std::size_t kMaxSlots = 129;  // distinct query symbols: ASCII, plus 0x80 for the rest
 
-inline double ratio_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
-    const std::uint64_t total = std::uint64_t{n} + m;
-    if (total == 0) return 100.0;
-    const double q = static_cast<double>(total - 2 * std::uint64_t{lcs}) / static_cast<double>(total);
-    return (1.0 - q) * 100.0;
-}
+using core::ratio_from_lcs;
 
 inline __mmask16 len_mask16(std::size_t len) {
     return len >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << len) - 1);

@@ -107,6 +107,8 @@ struct KernelTable {
     // (lanes of 8 << c bits), texts streamed through; lev_packed[c] runs one group of the
     // job (see LevPackedJob). Null when the target has no vector form.
     void (*lev_packed[4])(const core::LevPackedJob& job) = {};
+    // The same packing for LCS lengths (the indel ratios): out holds each pair's LCS.
+    void (*lcs_packed[4])(const core::LevPackedJob& job) = {};
     std::size_t lev_vec_bytes = 0;  // vector width of lev_packed (lanes = bytes / (1 << c))
     // Blocked Myers over the whole matrix with the pattern's blocks in vector lanes along
     // an anti-diagonal: rows = the pattern's match table (words per symbol), rev_rows[y] =

@@ -195,6 +195,10 @@ void lev_packed8(const core::LevPackedJob& job) { core::lev_packed_group<Ops, st
 void lev_packed16(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint16_t>(job); }
 void lev_packed32(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint32_t>(job); }
 void lev_packed64(const core::LevPackedJob& job) { core::lev_packed_group<Ops, std::uint64_t>(job); }
+void lcs_packed8(const core::LevPackedJob& job) { core::lcs_packed_group<Ops, std::uint8_t>(job); }
+void lcs_packed16(const core::LevPackedJob& job) { core::lcs_packed_group<Ops, std::uint16_t>(job); }
+void lcs_packed32(const core::LevPackedJob& job) { core::lcs_packed_group<Ops, std::uint32_t>(job); }
+void lcs_packed64(const core::LevPackedJob& job) { core::lcs_packed_group<Ops, std::uint64_t>(job); }
 
 
 }  // namespace tarnvel::simd::avx2
@@ -215,6 +219,10 @@ void fill(simd::KernelTable& t) {
     t.lev_packed[1] = &lev_packed16;
     t.lev_packed[2] = &lev_packed32;
     t.lev_packed[3] = &lev_packed64;
+    t.lcs_packed[0] = &lcs_packed8;
+    t.lcs_packed[1] = &lcs_packed16;
+    t.lcs_packed[2] = &lcs_packed32;
+    t.lcs_packed[3] = &lcs_packed64;
     t.lev_vec_bytes = 32;
     t.lev_blocked = &lev_blocked;
 }

@@ -30,12 +30,6 @@ inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
 
 inline bool is_continuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
-inline double score_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
-    const std::uint64_t total = std::uint64_t{n} + m;
-    if (total == 0) return 100.0;
-    return ratio_from_distance(total - 2 * std::uint64_t{lcs}, total);
-}
-
 // Multi-word LCS over a symbol stream; next(i) yields the next symbol's row.
 template <typename Rows>
 std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& rows,
@@ -181,7 +175,7 @@ double IndelQuery::score(Text choice) const {
     }
     std::size_t m = 0;
     const std::size_t lcs = lcs_of(choice, m);
-    return score_from_lcs(len_, m, lcs);
+    return ratio_from_lcs(len_, m, lcs);
 }
 
 void IndelQuery::score_many(const Text* choices, std::size_t count, double* out) const {

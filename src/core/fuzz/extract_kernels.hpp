@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "core/common/text.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 
 namespace tarnvel::core::detail {
 
@@ -37,14 +38,6 @@ template <bool kHwPopcount>
 [[gnu::always_inline]] inline std::uint64_t lcs_step64(std::uint64_t v, std::uint64_t m) {
     const std::uint64_t u = v & m;
     return (v + u) | (v - u);
-}
-
-// (1 - dist / total) * 100 with dist = n + m - 2 * lcs; 100.0 for two empty texts.
-[[gnu::always_inline]] inline double ratio_from_lcs(std::size_t n, std::size_t m, std::size_t lcs) {
-    const std::uint64_t total = std::uint64_t{n} + m;
-    if (total == 0) return 100.0;
-    const double q = static_cast<double>(total - 2 * std::uint64_t{lcs}) / static_cast<double>(total);
-    return (1.0 - q) * 100.0;
 }
 
 // Code points of a text that is known to contain bytes >= 0x80.

@@ -12,6 +12,7 @@
 
 #include "core/common/text.hpp"
 #include "core/fuzz/indel.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 
 namespace tarnvel::core {
 
@@ -29,12 +30,6 @@ inline std::uint64_t saturating_to_u64(double v) {
     if (!(v > 0.0)) return 0;
     if (v >= 18446744073709551616.0) return ~std::uint64_t{0};
     return static_cast<std::uint64_t>(v);
-}
-
-// (1 - dist / total) * 100, in that order.
-inline double ratio_from_distance(std::uint64_t dist, std::uint64_t total) {
-    const double q = static_cast<double>(dist) / static_cast<double>(total);
-    return (1.0 - q) * 100.0;
 }
 
 // The indel ratio of two symbol sequences, cutoff applied.

@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstring>
 #include <memory_resource>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/fuzz/indel.hpp"
@@ -263,6 +265,29 @@ template double token_ratio(Seq<std::uint8_t>, Seq<std::uint8_t>, double);
 template double token_ratio(Seq<std::uint32_t>, Seq<std::uint32_t>, double);
 template double partial_token_ratio(Seq<std::uint8_t>, Seq<std::uint8_t>, double);
 template double partial_token_ratio(Seq<std::uint32_t>, Seq<std::uint32_t>, double);
+
+std::string sorted_token_text(Text s) {
+    // Tokens are compared as UTF-8 bytes, which orders them as their code points, shorter
+    // prefix first: the order of the sorted token lists above.
+    std::vector<std::string_view> tokens;
+    const std::uint8_t* b = s.bytes();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size;) {
+        const std::size_t at = i;
+        const std::uint32_t c = b[i] < 0x80 ? b[i++] : next_code_point(b, i);
+        if (!is_white_space(c)) continue;
+        if (at > start) tokens.emplace_back(s.data + start, at - start);
+        start = i;
+    }
+    if (s.size > start) tokens.emplace_back(s.data + start, s.size - start);
+    std::sort(tokens.begin(), tokens.end());
+    std::string out;
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        if (k) out.push_back(' ');
+        out.append(tokens[k]);
+    }
+    return out;
+}
 
 double token_sort_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;

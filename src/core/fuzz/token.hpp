@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/common/text.hpp"
 
@@ -29,6 +30,12 @@ double token_ratio(Text a, Text b, double score_cutoff);
 double partial_token_sort_ratio(Text a, Text b, double score_cutoff);
 double partial_token_set_ratio(Text a, Text b, double score_cutoff);
 double partial_token_ratio(Text a, Text b, double score_cutoff);
+
+// A text's sorted-token form, in UTF-8: its tokens in code point order joined with one
+// U+0020. token_sort_ratio(a, b) is the indel ratio of the two forms, and
+// partial_token_sort_ratio(a, b) their partial ratio, each form made from one text alone,
+// so bulk callers make each form once rather than once per pair.
+std::string sorted_token_text(Text s);
 
 // The same on symbol sequences (bytes when both texts are ASCII, else code points);
 // instantiated for std::uint8_t and std::uint32_t.

@@ -208,69 +208,11 @@ void cdist_rows(std::span<const Text> a, std::span<const Text> b, RowOut&& row_o
 
 namespace {
 
-// Both lists as symbol ids: ASCII bytes keep their value, every other code point gets
-// the next id from 128 up (the same id in both lists).
-struct IdLists {
-    std::vector<std::uint32_t> ids;
-    std::vector<const std::uint32_t*> ptr;
-    std::vector<std::uint32_t> len;
-    std::size_t symbols = 128;
-};
-
-IdLists to_ids(std::span<const Text> x, std::span<const Text> y) {
-    IdLists r;
-    const std::size_t count = x.size() + y.size();
-    std::size_t total = 0;
-    for (const Text& t : x) total += t.size;
-    for (const Text& t : y) total += t.size;
-    r.ids.reserve(total);
-    r.len.resize(count);
-    std::vector<std::size_t> start(count);
-    std::unordered_map<std::uint32_t, std::uint32_t> map;
-    std::vector<std::uint32_t> cps;
-    for (std::size_t i = 0; i < count; ++i) {
-        const Text t = i < x.size() ? x[i] : y[i - x.size()];
-        start[i] = r.ids.size();
-        if (is_ascii(t)) {
-            for (std::size_t k = 0; k < t.size; ++k) r.ids.push_back(t.bytes()[k]);
-        } else {
-            decode_utf8(t, cps);
-            for (std::uint32_t c : cps) {
-                if (c < 128) {
-                    r.ids.push_back(c);
-                    continue;
-                }
-                auto [it, fresh] = map.try_emplace(c, static_cast<std::uint32_t>(128 + map.size()));
-                r.ids.push_back(it->second);
-            }
-        }
-        r.len[i] = static_cast<std::uint32_t>(r.ids.size() - start[i]);
-    }
-    r.symbols = 128 + map.size();
-    r.ptr.resize(count);
-    for (std::size_t i = 0; i < count; ++i) r.ptr[i] = r.ids.data() + start[i];
-    return r;
-}
-
-// A zeroed, 64-byte aligned match table of one vector per symbol id.
-struct Table {
-    std::unique_ptr<unsigned char[]> raw;
-    void* data = nullptr;
-    Table(std::size_t symbols, std::size_t vec_bytes) : raw(new unsigned char[symbols * vec_bytes + 64]()) {
-        auto p = reinterpret_cast<std::uintptr_t>(raw.get());
-        data = reinterpret_cast<void*>((p + 63) & ~std::uintptr_t{63});
-    }
-};
-
-// Above this many distinct symbols the per-worker match table (one vector per symbol)
-// would grow past a few megabytes; such lists take the per-pair path.
-constexpr std::size_t kMaxPackedSymbols = std::size_t{1} << 16;
-
 // The cross-product on the packed-lane kernel: list_a (or list_b, when list_a is too short
-// to fill vectors) is cut into groups of short strings of one lane width; the other list
-// streams through every group. Packing the rows keeps the writes of a group on a few
-// sequential row streams. Patterns longer
-// than 64 symbols take the prepared-query path. False when the target has no such kernel.
+// to fill vectors) goes into the lanes, in groups of short strings of one lane width, and
+// the other list streams through every group; writing a group's rows keeps the stores on
+// a few sequential streams. Patterns longer than 64 symbols take the prepared-query path.
+// False when the target has no such kernel.
 bool cdist_packed(std::span<const Text> a, std::span<const Text> b, std::uint32_t* out) {
     const dispatch::KernelTable& kt = dispatch::kernels();
     if (kt.lev_packed[0] == nullptr || kt.lev_vec_bytes == 0) return false;
@@ -278,73 +220,37 @@ bool cdist_packed(std::span<const Text> a, std::span<const Text> b, std::uint32_
     const bool pack_b = a.size() < 64 && b.size() > a.size();
     const std::span<const Text> pats = pack_b ? b : a, texts = pack_b ? a : b;
     const std::size_t cols = b.size();
-    IdLists ids = to_ids(pats, texts);
-    if (ids.symbols > kMaxPackedSymbols) return false;
     const std::size_t np = pats.size(), nt = texts.size();
     // Output offsets: a pattern of list a is a row, of list b a column.
     auto pat_off = [&](std::size_t i) { return pack_b ? i : i * cols; };
     std::vector<std::size_t> text_off(nt);
     for (std::size_t t = 0; t < nt; ++t) text_off[t] = pack_b ? t * cols : t;
-
-    // Bucket the patterns by lane width (8 << c bits), keeping list order inside a bucket.
-    std::vector<std::size_t> order[4], longs;
+    std::vector<Text> shorts;
+    std::vector<std::size_t> short_off, longs;
     for (std::size_t i = 0; i < np; ++i) {
-        const std::uint32_t m = ids.len[i];
-        if (m <= 8) order[0].push_back(i);
-        else if (m <= 16) order[1].push_back(i);
-        else if (m <= 32) order[2].push_back(i);
-        else if (m <= 64) order[3].push_back(i);
-        else longs.push_back(i);
-    }
-    struct Group {
-        int cls;
-        std::size_t first, count;  // positions in the flat pattern arrays
-    };
-    std::vector<const std::uint32_t*> gp_ptr;
-    std::vector<std::uint32_t> gp_len;
-    std::vector<std::size_t> gp_off;
-    std::vector<Group> groups;
-    for (int c = 0; c < 4; ++c) {
-        const std::size_t lanes = kt.lev_vec_bytes / (std::size_t{1} << c);
-        for (std::size_t k = 0; k < order[c].size(); k += lanes) {
-            const std::size_t cnt = std::min(lanes, order[c].size() - k);
-            groups.push_back({c, gp_ptr.size(), cnt});
-            for (std::size_t q = k; q < k + cnt; ++q) {
-                const std::size_t i = order[c][q];
-                gp_ptr.push_back(ids.ptr[i]);
-                gp_len.push_back(ids.len[i]);
-                gp_off.push_back(pat_off(i));
-            }
+        if (count_code_points(pats[i].data, pats[i].size) <= 64) {
+            shorts.push_back(pats[i]);
+            short_off.push_back(pat_off(i));
+        } else {
+            longs.push_back(i);
         }
     }
-    const std::uint32_t* const* text_ptr = ids.ptr.data() + np;
-    const std::uint32_t* text_len = ids.len.data() + np;
-    std::vector<std::uint8_t> text_ascii;
-    if (!longs.empty()) {
-        text_ascii.resize(nt);
-        for (std::size_t t = 0; t < nt; ++t) text_ascii[t] = is_ascii(texts[t]);
-    }
-    const std::size_t units = groups.size() + longs.size();
-    engine::parallel_for(units, [&](std::size_t lo, std::size_t hi) {
-        std::optional<Table> table;
+    if (!packed_cross(shorts, short_off.data(), texts, text_off.data(), PackedValue::levenshtein,
+                      out, true, nullptr))
+        return false;
+    if (longs.empty()) return true;
+    std::vector<std::uint8_t> text_ascii(nt);
+    for (std::size_t t = 0; t < nt; ++t) text_ascii[t] = is_ascii(texts[t]);
+    engine::parallel_for(longs.size(), [&](std::size_t lo, std::size_t hi) {
         Scratch s;
         for (std::size_t u = lo; u < hi; ++u) {
             engine::interruption_point();
-            if (u < groups.size()) {
-                if (!table) table.emplace(ids.symbols, kt.lev_vec_bytes);
-                const Group& g = groups[u];
-                const LevPackedJob job{gp_ptr.data() + g.first, gp_len.data() + g.first,
-                                       gp_off.data() + g.first, g.count, text_ptr, text_len,
-                                       text_off.data(), nt, table->data, out};
-                kt.lev_packed[g.cls](job);
-            } else {
-                const std::size_t i = longs[u - groups.size()];
-                PreparedQuery q(pats[i]);
-                q.prepare_codepoints();
-                const std::size_t off = pat_off(i);
-                for (std::size_t t = 0; t < nt; ++t)
-                    out[off + text_off[t]] = distance_to(q, texts[t], text_ascii[t], s);
-            }
+            const std::size_t i = longs[u];
+            PreparedQuery q(pats[i]);
+            q.prepare_codepoints();
+            const std::size_t off = pat_off(i);
+            for (std::size_t t = 0; t < nt; ++t)
+                out[off + text_off[t]] = distance_to(q, texts[t], text_ascii[t], s);
         }
     });
     return true;

@@ -17,9 +17,13 @@
 // See also: levenshtein_batch.cpp.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "core/common/text.hpp"
 
 namespace tarnvel::core {
 
@@ -35,5 +39,20 @@ struct LevPackedJob {
     void* table;                      // one zeroed vector per id, 64-byte aligned; left zeroed
     std::uint32_t* out;               // out[text_off[t] + pat_off[l]]
 };
+
+// What a packed cross-product computes per pair; both are symmetric in the two texts, so
+// either list may be the one in the lanes.
+enum class PackedValue : std::uint8_t { levenshtein, lcs };
+
+// Every pattern against every text on the packed-lane kernels: out[pat_off[i] +
+// text_off[t]] = the value of (pats[i], texts[t]). Every pattern has at most 64 code
+// points. Patterns are grouped by lane width in list order; each unit of work is one group
+// against one block of texts, run on the pool (or here when `parallel` is false), and
+// adds its pair count to `progress` (when given) as it ends. Returns false, writing
+// nothing, when the target has no packed kernels or the lists hold too many distinct
+// symbols for the match tables.
+bool packed_cross(std::span<const Text> pats, const std::size_t* pat_off,
+                  std::span<const Text> texts, const std::size_t* text_off, PackedValue value,
+                  std::uint32_t* out, bool parallel, std::atomic<std::uint64_t>* progress);
 
 }  // namespace tarnvel::core

@@ -8,9 +8,13 @@
 #include <numeric>
 #include <optional>
 #include <queue>
+#include <string>
 #include <type_traits>
 
 #include "core/common/panic.hpp"
+#include "core/fuzz/ratio_formula.hpp"
+#include "core/fuzz/token.hpp"
+#include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/match/scorers.hpp"
 #include "engine/cancel.hpp"
 #include "engine/parallel.hpp"
@@ -269,6 +273,97 @@ using ThresholdOf = Threshold<typename S::V, S::kHigher>;
 
 // ---------------------------------------------------------------------------------------
 
+// One cell of a cross-product: the value, or what a pair that misses the cutoff holds.
+template <typename S>
+void put_cell(const ThresholdOf<S>& th, void* out, OutKind kind, std::size_t at, typename S::V v) {
+    using V = typename S::V;
+    V kept;
+    if (th.none || !th.keep(v)) {
+        if constexpr (std::is_same_v<V, std::uint32_t>) kept = th.miss();
+        else kept = V{0};
+    } else {
+        kept = v;
+    }
+    if constexpr (std::is_same_v<V, double>) {
+        if (kind == OutKind::f32) value_at<float>(out, at) = static_cast<float>(kept);
+        else value_at<double>(out, at) = kept;
+    } else {
+        value_at<V>(out, at) = kept;
+    }
+}
+
+// Scorers whose cross-product can run on the packed-lane kernels (levenshtein_packed.hpp):
+// the indel ratios from LCS lengths, and the Levenshtein distance itself.
+template <typename S>
+constexpr bool kPackedLcs = std::is_same_v<S, RatioScorer> || std::is_same_v<S, QRatioScorer>;
+template <typename S>
+constexpr bool kPackedLev = std::is_same_v<S, LevenshteinScorer>;
+
+// Query rows with at most 64 code points go into vector lanes, many queries to a
+// register, and the choices stream through them: one vector step serves a whole group of
+// pairs, where the per-row path serves one query. Rounds of query rows x choice columns
+// bound the raw values held at once (4 bytes a pair, at most 32 MiB). Returns a flag per
+// row it wrote (empty when it wrote none: too few queries to fill lanes, or no kernel).
+template <typename S>
+std::vector<std::uint8_t> cdist_packed_rows(const TextStore& qs, const TextStore& cs,
+                                            const ThresholdOf<S>& th, void* out, OutKind kind,
+                                            const RunOptions& opt) {
+    using V = typename S::V;
+    constexpr std::size_t kRoundRows = 1024, kRoundCols = 8192;
+    const std::size_t rows = qs.size(), cols = cs.size();
+    std::vector<std::uint8_t> done;
+    std::vector<std::size_t> shorts;
+    for (std::size_t i = 0; i < rows; ++i)
+        if (qs.length(i) <= 64) shorts.push_back(i);
+    if (shorts.size() < 64 || cols < 8) return done;
+    const PackedValue value = kPackedLcs<S> ? PackedValue::lcs : PackedValue::levenshtein;
+    std::vector<std::size_t> text_off(std::min(cols, kRoundCols));
+    std::iota(text_off.begin(), text_off.end(), std::size_t{0});
+    std::vector<Text> pats;
+    std::vector<std::size_t> pat_off;
+    std::vector<std::uint32_t> raw;
+    for (std::size_t b = 0; b < shorts.size(); b += kRoundRows) {
+        const std::size_t cnt = std::min(kRoundRows, shorts.size() - b);
+        for (std::size_t c0 = 0; c0 < cols; c0 += kRoundCols) {
+            const std::size_t width = std::min(kRoundCols, cols - c0);
+            pats.clear();
+            pat_off.clear();
+            for (std::size_t k = 0; k < cnt; ++k) {
+                pats.push_back(qs.text(shorts[b + k]));
+                pat_off.push_back(k * width);
+            }
+            raw.resize(cnt * width);
+            if (!packed_cross(pats, pat_off.data(), std::span<const Text>(cs.texts() + c0, width),
+                              text_off.data(), value, raw.data(), opt.parallel, opt.progress)) {
+                // No kernel, or too many distinct symbols in this round: the rows of the
+                // finished rounds stand, the others take the per-row path.
+                done.assign(rows, 0);
+                for (std::size_t k = 0; k < b; ++k) done[shorts[k]] = 1;
+                return done;
+            }
+            for_units(cnt, opt, [&](std::size_t k) {
+                const std::size_t r = shorts[b + k], n = qs.length(r);
+                const std::uint32_t* src = raw.data() + k * width;
+                const std::size_t base = r * cols + c0;
+                for (std::size_t j = 0; j < width; ++j) {
+                    V v;
+                    if constexpr (kPackedLcs<S>) {
+                        const std::size_t m = cs.length(c0 + j);
+                        if (std::is_same_v<S, QRatioScorer> && (n == 0 || m == 0)) v = 0.0;
+                        else v = ratio_from_lcs(n, m, src[j]);
+                    } else {
+                        v = src[j];
+                    }
+                    put_cell<S>(th, out, kind, base + j, v);
+                }
+            });
+        }
+    }
+    done.assign(rows, 0);
+    for (const std::size_t r : shorts) done[r] = 1;
+    return done;
+}
+
 template <typename S>
 void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp, Cutoff cutoff,
                 void* out, OutKind kind, const RunOptions& opt) {
@@ -276,29 +371,19 @@ void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp
     const ThresholdOf<S> th(cutoff);
     const std::size_t rows = qs.size(), cols = cs.size();
     if (rows == 0 || cols == 0) return;
+    std::vector<std::uint8_t> done;
+    if constexpr (kPackedLcs<S> || kPackedLev<S>) done = cdist_packed_rows<S>(qs, cs, th, out, kind, opt);
     const std::size_t blocks = (cols + kColumnBlock - 1) / kColumnBlock;
     // Rows first, so a unit's prepared query serves a whole block of columns.
     for_units(rows * blocks, opt, [&](std::size_t u) {
         const std::size_t r = u / blocks, blk = u % blocks;
+        if (!done.empty() && done[r]) return;
         const std::size_t b = blk * kColumnBlock, e = std::min(cols, b + kColumnBlock);
         const typename S::Prepared p(query_of(qs, r), sp);
         const std::size_t base = r * cols;
         NoNeed<S> need{th.hint()};
-        scan<S>(p, cs, b, e, SIZE_MAX, false, need, [&](std::size_t j, V v) {
-            V kept;
-            if (th.none || !th.keep(v)) {
-                if constexpr (std::is_same_v<V, std::uint32_t>) kept = th.miss();
-                else kept = V{0};
-            } else {
-                kept = v;
-            }
-            if constexpr (std::is_same_v<V, double>) {
-                if (kind == OutKind::f32) value_at<float>(out, base + j) = static_cast<float>(kept);
-                else value_at<double>(out, base + j) = kept;
-            } else {
-                value_at<V>(out, base + j) = kept;
-            }
-        });
+        scan<S>(p, cs, b, e, SIZE_MAX, false, need,
+                [&](std::size_t j, V v) { put_cell<S>(th, out, kind, base + j, v); });
         add_progress(opt, e - b);
     });
 }
@@ -451,6 +536,33 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
     return res;
 }
 
+// The sorted-token scorers are the ratio and the partial ratio of each text's
+// sorted-token form (token.hpp); the forms are made once per call, not once per pair.
+bool sorted_form_of(ScorerId id, ScorerId& as) {
+    if (id == ScorerId::token_sort_ratio) as = ScorerId::ratio;
+    else if (id == ScorerId::partial_token_sort_ratio) as = ScorerId::partial_ratio;
+    else return false;
+    return true;
+}
+
+void sorted_forms(const TextStore& in, TextStore& out, const RunOptions& opt) {
+    const std::size_t n = in.size();
+    std::vector<std::string> forms(n);
+    for_units((n + 1023) / 1024, opt, [&](std::size_t u) {
+        engine::interruption_point();
+        for (std::size_t i = u * 1024; i < std::min(n, (u + 1) * 1024); ++i)
+            if (!in.missing(i)) forms[i] = sorted_token_text(in.text(i));
+    });
+    std::size_t bytes = 0;
+    for (const std::string& f : forms) bytes += f.size();
+    out.reserve(n, bytes);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (in.missing(i)) out.add_missing();
+        else out.add(forms[i].data(), forms[i].size());
+    }
+    out.seal();
+}
+
 }  // namespace
 
 OutKind value_kind(ScorerId id) {
@@ -467,6 +579,12 @@ bool higher_is_better(ScorerId id) {
 
 void cdist(const TextStore& queries, const TextStore& choices, ScorerId id, const ScorerParams& sp,
            Cutoff cutoff, void* out, OutKind kind, const RunOptions& opt) {
+    if (ScorerId as; sorted_form_of(id, as) && !queries.empty_store() && !choices.empty_store()) {
+        TextStore fq, fc;
+        sorted_forms(queries, fq, opt);
+        sorted_forms(choices, fc, opt);
+        return cdist(fq, fc, as, sp, cutoff, out, kind, opt);
+    }
     with_scorer(id, [&]<typename S>() { cdist_impl<S>(queries, choices, sp, cutoff, out, kind, opt); });
 }
 
@@ -480,6 +598,12 @@ std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextSto
 
 void top_k(const TextStore& queries, const TextStore* choices, ScorerId id, const ScorerParams& sp,
            Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values, const RunOptions& opt) {
+    if (ScorerId as; sorted_form_of(id, as) && !queries.empty_store()) {
+        TextStore fq, fc;
+        sorted_forms(queries, fq, opt);
+        if (choices) sorted_forms(*choices, fc, opt);
+        return top_k(fq, choices ? &fc : nullptr, as, sp, cutoff, k, indices, values, opt);
+    }
     with_scorer(id, [&]<typename S>() {
         top_k_impl<S>(queries, choices, sp, cutoff, k, indices, values, opt);
     });
@@ -487,6 +611,12 @@ void top_k(const TextStore& queries, const TextStore* choices, ScorerId id, cons
 
 PairsResult pairs(const TextStore& queries, const TextStore* choices, ScorerId id,
                   const ScorerParams& sp, Cutoff cutoff, const RunOptions& opt) {
+    if (ScorerId as; sorted_form_of(id, as) && !queries.empty_store()) {
+        TextStore fq, fc;
+        sorted_forms(queries, fq, opt);
+        if (choices) sorted_forms(*choices, fc, opt);
+        return pairs(fq, choices ? &fc : nullptr, as, sp, cutoff, opt);
+    }
     return with_scorer(id, [&]<typename S>() { return pairs_impl<S>(queries, choices, sp, cutoff, opt); });
 }
 

@@ -50,6 +50,7 @@ public:
     }
 
     std::size_t size() const { return flags_.size(); }
+    bool empty_store() const { return flags_.empty(); }
     const Text* texts() const { return texts_.data(); }
     Text text(std::size_t i) const { return texts_[i]; }
     bool missing(std::size_t i) const { return (flags_[i] & kMissing) != 0; }
