@@ -304,7 +304,7 @@ def test_errors_name_the_problem():
 
 
 @pytest.mark.parametrize("name", ["ratio", "qratio", "levenshtein", "token_sort_ratio",
-                                  "partial_token_sort_ratio"])
+                                  "partial_token_sort_ratio", "jaro", "jaro_winkler"])
 def test_cdist_with_many_queries(name, rng):
     # Many short queries go into vector lanes together (and the sorted-token scorers score
     # each text's sorted form): lengths across every lane width and past 64 code points,
@@ -312,15 +312,15 @@ def test_cdist_with_many_queries(name, rng):
     alpha = rng.choice(ALPHABETS) + "日🙂\u00a0\u3000"
     qs = [t for n in (0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 90)
           for t in texts(rng, 6, alpha, n) if len(t) == n or n == 0] + texts(rng, 1100, alpha, 20)
-    cs = texts(rng, 9000, alpha, 24) if name in ("ratio", "levenshtein") else texts(rng, 150, alpha, 70)
-    info = tm.scorer_info(name)
-    got = tm.cdist(qs, cs, scorer=name)
+    cs = texts(rng, 9000, alpha, 24) if name in ("ratio", "jaro") else texts(rng, 150, alpha, 70)
+    info = tm.scorer_info(name, KWARGS.get(name))
+    got = tm.cdist(qs, cs, scorer=name, scorer_kwargs=KWARGS.get(name))
     sample = rng.sample(range(len(qs)), 40) + list(range(60))
     for i in sample:
         row = [ref_score(name, qs[i], c) for c in cs]
         assert got[i].tolist() == row, (name, qs[i])
-    cut = 55 if info.higher_is_better else 4
-    capped = tm.cdist(qs, cs, scorer=name, score_cutoff=cut,
+    cut = (0.75 if info.kind == "unit" else 55) if info.higher_is_better else 4
+    capped = tm.cdist(qs, cs, scorer=name, score_cutoff=cut, scorer_kwargs=KWARGS.get(name),
                       dtype=np.float32 if info.higher_is_better else None)
     miss = 0 if info.higher_is_better else cut + 1
     want = np.where(got >= cut, got, miss) if info.higher_is_better else np.where(got <= cut, got, miss)

@@ -71,6 +71,9 @@ private:
 engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p);
 std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
                                                      std::span<const Text> list_b, double p);
+// The same into caller rows: rows[i][j] = jaro_winkler(list_a[i], list_b[j], p).
+void jaro_winkler_cdist_rows(std::span<const Text> list_a, std::span<const Text> list_b, double p,
+                             double* const* rows);
 
 // The literal grouped fast path (jaro_multi in groups of simd_lanes() within chunks of
 // 4096); the values equal jaro_winkler_many. Kept as a reference for the tests.

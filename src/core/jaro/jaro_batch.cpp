@@ -399,7 +399,7 @@ struct BigMap {
 template <typename Lane, std::size_t VB>
 void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t cnt,
                   const Decoded& cols, std::span<const Text> list_a, std::span<const Text> list_b,
-                  double p, LanesFn kernel, std::vector<std::vector<double>>& out) {
+                  double p, LanesFn kernel, double* const* out) {
     constexpr std::size_t kLanes = VB / sizeof(Lane);
     BigMap big;
     big.clear();
@@ -433,7 +433,7 @@ void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t c
     std::size_t la[kLanes];
     for (std::size_t l = 0; l < kLanes; ++l) {
         la[l] = l < cnt ? rows.len[members[l]] : 0;
-        dst[l] = l < cnt ? out[members[l]].data() : nullptr;
+        dst[l] = l < cnt ? out[members[l]] : nullptr;
     }
     for (std::size_t j = 0; j < list_b.size(); ++j) {
         if (j % 1024 == 1023) engine::interruption_point();
@@ -466,7 +466,7 @@ void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t c
 template <std::size_t VB>
 void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text> list_a,
                   std::span<const Text> list_b, double p, const dispatch::KernelTable& k,
-                  std::vector<std::vector<double>>& out) {
+                  double* const* out) {
     // Rows by lane class; each group of rows is one unit of parallel work.
     std::vector<std::size_t> by_class[4], scalar_rows;
     for (std::size_t i = 0; i < list_a.size(); ++i) {
@@ -509,15 +509,10 @@ void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text
 
 }  // namespace
 
-std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
-                                                     std::span<const Text> list_b, double p) {
-    std::vector<std::vector<double>> rows;
-    if (list_a.empty() || list_b.empty()) return rows;
+void jaro_winkler_cdist_rows(std::span<const Text> list_a, std::span<const Text> list_b, double p,
+                             double* const* rows) {
+    if (list_a.empty() || list_b.empty()) return;
     p = clamp_prefix_scale(p);
-    rows.resize(list_a.size());
-    engine::parallel_for(list_a.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) rows[i].resize(list_b.size());
-    });
     Decoded da, db;
     // Pads beyond the end differ between the two sides, so a prefix never runs past the
     // shorter text.
@@ -529,6 +524,19 @@ std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_
         case 32: matrix_lanes<32>(da, db, list_a, list_b, p, k, rows); break;
         default: matrix_lanes<8>(da, db, list_a, list_b, p, k, rows); break;
     }
+}
+
+std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
+                                                     std::span<const Text> list_b, double p) {
+    std::vector<std::vector<double>> rows;
+    if (list_a.empty() || list_b.empty()) return rows;
+    rows.resize(list_a.size());
+    engine::parallel_for(list_a.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) rows[i].resize(list_b.size());
+    });
+    std::vector<double*> ptr(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) ptr[i] = rows[i].data();
+    jaro_winkler_cdist_rows(list_a, list_b, p, ptr.data());
     return rows;
 }
 

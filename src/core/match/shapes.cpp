@@ -364,6 +364,37 @@ std::vector<std::uint8_t> cdist_packed_rows(const TextStore& qs, const TextStore
     return done;
 }
 
+// Jaro and Jaro-Winkler cross-products of many queries: the module's matrix kernel puts
+// the query rows in vector lanes, in rounds of rows x columns held as doubles (at most
+// 32 MiB). Jaro is Jaro-Winkler with p = 0, bit for bit (the boost adds an exact zero).
+template <typename S>
+bool cdist_jaro_rounds(const TextStore& qs, const TextStore& cs, const ScorerParams& sp,
+                       const ThresholdOf<S>& th, void* out, OutKind kind, const RunOptions& opt) {
+    constexpr std::size_t kRoundRows = 1024, kRoundCols = 4096;
+    const std::size_t rows = qs.size(), cols = cs.size();
+    if (!opt.parallel || rows < 64 || cols < 8) return false;
+    const double p = std::is_same_v<S, JaroScorer> ? 0.0 : sp.p;
+    std::vector<double> buf;
+    std::vector<double*> ptr;
+    for (std::size_t r0 = 0; r0 < rows; r0 += kRoundRows) {
+        const std::size_t cnt = std::min(kRoundRows, rows - r0);
+        for (std::size_t c0 = 0; c0 < cols; c0 += kRoundCols) {
+            const std::size_t width = std::min(kRoundCols, cols - c0);
+            buf.resize(cnt * width);
+            ptr.resize(cnt);
+            for (std::size_t k = 0; k < cnt; ++k) ptr[k] = buf.data() + k * width;
+            jaro_winkler_cdist_rows(std::span<const Text>(qs.texts() + r0, cnt),
+                                    std::span<const Text>(cs.texts() + c0, width), p, ptr.data());
+            for_units(cnt, opt, [&](std::size_t k) {
+                const std::size_t base = (r0 + k) * cols + c0;
+                for (std::size_t j = 0; j < width; ++j) put_cell<S>(th, out, kind, base + j, ptr[k][j]);
+            });
+            add_progress(opt, cnt * width);
+        }
+    }
+    return true;
+}
+
 template <typename S>
 void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp, Cutoff cutoff,
                 void* out, OutKind kind, const RunOptions& opt) {
@@ -371,6 +402,9 @@ void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp
     const ThresholdOf<S> th(cutoff);
     const std::size_t rows = qs.size(), cols = cs.size();
     if (rows == 0 || cols == 0) return;
+    if constexpr (std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer>) {
+        if (cdist_jaro_rounds<S>(qs, cs, sp, th, out, kind, opt)) return;
+    }
     std::vector<std::uint8_t> done;
     if constexpr (kPackedLcs<S> || kPackedLev<S>) done = cdist_packed_rows<S>(qs, cs, th, out, kind, opt);
     const std::size_t blocks = (cols + kColumnBlock - 1) / kColumnBlock;
