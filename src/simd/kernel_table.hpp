@@ -47,10 +47,10 @@ struct KernelTable {
     // haystack, side by side in lanes of 8 << c bits (needles of at most 8 << c symbols):
     // masks is the needle's match mask of every haystack symbol, one lane-width value per
     // symbol; out[k] = LCS of the needle and the len1 symbols from first + k. Reads up to
-    // 64 values past masks[first + count + len1 - 2] (callers pad with zeros). Null where
-    // the target has no lane form of that width.
-    void (*partial_lanes[4])(const void* masks, std::size_t len1, std::size_t first,
-                             std::size_t count, std::uint32_t* out) = {};
+    // 64 values past masks[first + count + len1 - 2] (callers pad with zeros). Returns the
+    // largest out[k]. Null where the target has no lane form of that width.
+    std::uint32_t (*partial_lanes[4])(const void* masks, std::size_t len1, std::size_t first,
+                                      std::size_t count, std::uint32_t* out) = {};
     // --- end partial ratio ---
 
     // --- alignment (Needleman-Wunsch) ---

@@ -21,44 +21,90 @@
 namespace tarnvel::simd::avx512 {
 namespace {
 
+// Per-byte bit counts by table lookup on each nibble (the base AVX-512 target has no
+// vector popcount).
+inline __m512i byte_popcount(__m512i x) {
+    const __m512i table = _mm512_broadcast_i32x4(
+        _mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+    const __m512i nib = _mm512_set1_epi8(0x0F);
+    const __m512i lo = _mm512_shuffle_epi8(table, _mm512_and_si512(x, nib));
+    const __m512i hi = _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib));
+    return _mm512_add_epi8(lo, hi);
+}
+
+struct OpsBase {
+    using V = __m512i;
+    static V ones() { return _mm512_set1_epi32(-1); }
+    static V load(const void* p) { return _mm512_loadu_si512(p); }
+    static void store(void* p, V v) { _mm512_store_si512(p, v); }
+    static V and_(V a, V b) { return _mm512_and_si512(a, b); }
+    static V andnot(V a, V b) { return _mm512_andnot_si512(a, b); }
+    static V or_(V a, V b) { return _mm512_or_si512(a, b); }
+};
+
 template <typename L>
 struct PartialOps;
 
-#define TARNVEL_PARTIAL_AVX512_OPS(L, W)                                                        \
-    template <>                                                                               \
-    struct PartialOps<L> {                                                                    \
-        using V = __m512i;                                                                    \
-        using Lane = L;                                                                       \
-        static constexpr std::size_t kLanes = 64 / sizeof(L);                                 \
-        static V ones() { return _mm512_set1_epi32(-1); }                                     \
-        static V load(const void* p) { return _mm512_loadu_si512(p); } \
-        static void store(void* p, V v) { _mm512_store_si512(p, v); }        \
-        static V and_(V a, V b) { return _mm512_and_si512(a, b); }                            \
-        static V or_(V a, V b) { return _mm512_or_si512(a, b); }                              \
-        static V add(V a, V b) { return _mm512_add_epi##W(a, b); }                            \
-        static V sub(V a, V b) { return _mm512_sub_epi##W(a, b); }                            \
-        static unsigned popcount(L x) { return static_cast<unsigned>(_mm_popcnt_u64(x)); }    \
-    };
+template <>
+struct PartialOps<std::uint8_t> : OpsBase {
+    using Lane = std::uint8_t;
+    static constexpr std::size_t kLanes = 64;
+    static V set1(Lane x) { return _mm512_set1_epi8(static_cast<char>(x)); }
+    static V add(V a, V b) { return _mm512_add_epi8(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_epi8(a, b); }
+    static V lane_popcount(V x) { return byte_popcount(x); }
+};
 
-TARNVEL_PARTIAL_AVX512_OPS(std::uint8_t, 8)
-TARNVEL_PARTIAL_AVX512_OPS(std::uint16_t, 16)
-TARNVEL_PARTIAL_AVX512_OPS(std::uint32_t, 32)
-TARNVEL_PARTIAL_AVX512_OPS(std::uint64_t, 64)
-#undef TARNVEL_PARTIAL_AVX512_OPS
+template <>
+struct PartialOps<std::uint16_t> : OpsBase {
+    using Lane = std::uint16_t;
+    static constexpr std::size_t kLanes = 32;
+    static V set1(Lane x) { return _mm512_set1_epi16(static_cast<short>(x)); }
+    static V add(V a, V b) { return _mm512_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
+    static V lane_popcount(V x) {
+        const V c = byte_popcount(x);
+        return _mm512_add_epi16(_mm512_and_si512(c, _mm512_set1_epi16(0xFF)), _mm512_srli_epi16(c, 8));
+    }
+};
+
+template <>
+struct PartialOps<std::uint32_t> : OpsBase {
+    using Lane = std::uint32_t;
+    static constexpr std::size_t kLanes = 16;
+    static V set1(Lane x) { return _mm512_set1_epi32(static_cast<int>(x)); }
+    static V add(V a, V b) { return _mm512_add_epi32(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_epi32(a, b); }
+    static V lane_popcount(V x) {
+        // Byte counts summed in pairs (to 16 bits), then pairs of those (to 32 bits).
+        const V pairs = _mm512_maddubs_epi16(byte_popcount(x), _mm512_set1_epi8(1));
+        return _mm512_madd_epi16(pairs, _mm512_set1_epi16(1));
+    }
+};
+
+template <>
+struct PartialOps<std::uint64_t> : OpsBase {
+    using Lane = std::uint64_t;
+    static constexpr std::size_t kLanes = 8;
+    static V set1(Lane x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
+    static V add(V a, V b) { return _mm512_add_epi64(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_epi64(a, b); }
+    static V lane_popcount(V x) { return _mm512_sad_epu8(byte_popcount(x), _mm512_setzero_si512()); }
+};
 
 #include "core/fuzz/partial_lanes_body.inc"
 
-void lanes8(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
-    partial_lanes_impl<PartialOps<std::uint8_t>>(m, n, first, count, out);
+std::uint32_t lanes8(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint8_t>>(m, n, first, count, out);
 }
-void lanes16(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
-    partial_lanes_impl<PartialOps<std::uint16_t>>(m, n, first, count, out);
+std::uint32_t lanes16(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint16_t>>(m, n, first, count, out);
 }
-void lanes32(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
-    partial_lanes_impl<PartialOps<std::uint32_t>>(m, n, first, count, out);
+std::uint32_t lanes32(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint32_t>>(m, n, first, count, out);
 }
-void lanes64(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
-    partial_lanes_impl<PartialOps<std::uint64_t>>(m, n, first, count, out);
+std::uint32_t lanes64(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint64_t>>(m, n, first, count, out);
 }
 
 }  // namespace

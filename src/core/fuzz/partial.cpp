@@ -177,8 +177,9 @@ public:
     }
 
     // out[k] = lcs of the window starting at first + k, k < count (after prepare()).
-    void block_lcs(std::size_t first, std::size_t count, Lcs* out) const {
-        kernel_(lane_masks_.get(), len_, first, count, out);
+    // Returns the largest of them.
+    std::uint32_t block_lcs(std::size_t first, std::size_t count, Lcs* out) const {
+        return kernel_(lane_masks_.get(), len_, first, count, out);
     }
 
     // At least as many as of the n haystack symbols from `first` occur in the needle
@@ -284,7 +285,7 @@ public:
     using Lcs = std::size_t;
 
     bool prepare(Seq<CharT>) { return false; }
-    void block_lcs(std::size_t, std::size_t, std::uint32_t*) const {}
+    std::uint32_t block_lcs(std::size_t, std::size_t, std::uint32_t*) const { return 0; }
     std::size_t present(std::size_t, std::size_t) const { return 0; }
     explicit BlockNeedle(Seq<CharT> needle)
         : needle_(needle), fwd_(needle), words_(fwd_.words()), v_(words_) {}
@@ -388,9 +389,7 @@ bool full_windows_lanes(Needle& needle, std::size_t len1, Seq<CharT> s2, std::ui
         const std::uint64_t most = std::min<std::uint64_t>(needle.present(first, n + len1 - 1), len1);
         const std::uint64_t least = len_sum - 2 * most;
         if (least > best || least >= bound) continue;
-        needle.block_lcs(first, n, lcs);
-        std::uint32_t top = 0;
-        for (std::size_t k = 0; k < n; ++k) top = std::max(top, lcs[k]);
+        const std::uint32_t top = needle.block_lcs(first, n, lcs);
         const std::uint64_t block_best = len_sum - 2 * std::uint64_t{top};
         if (block_best > best || block_best >= bound) continue;
         for (std::size_t k = 0; k < n; ++k) {
