@@ -43,12 +43,14 @@ struct KernelTable {
                            const core::Text* choices, std::size_t count, double* out) = {};
 
     // --- partial ratio (core/fuzz/partial.cpp, simd/partial_avx2.cpp, simd/partial_avx512.cpp) ---
-    // LCS of a needle of 1..64 symbols against many windows of one haystack: masks[i] is
-    // the needle's match mask of haystack symbol i; out[k] = LCS of the needle and the
-    // len1 symbols starting at pos[k].
-    void (*partial_windows_lcs)(const std::uint64_t* masks, std::size_t len1,
-                                const std::size_t* pos, std::size_t count,
-                                std::uint32_t* out) = nullptr;
+    // LCS of a needle of 1..64 symbols against `count` consecutive windows of one
+    // haystack, side by side in lanes of 8 << c bits (needles of at most 8 << c symbols):
+    // masks is the needle's match mask of every haystack symbol, one lane-width value per
+    // symbol; out[k] = LCS of the needle and the len1 symbols from first + k. Reads up to
+    // 64 values past masks[first + count + len1 - 2] (callers pad with zeros). Returns the
+    // largest out[k]. Null where the target has no lane form of that width.
+    std::uint32_t (*partial_lanes[4])(const void* masks, std::size_t len1, std::size_t first,
+                                      std::size_t count, std::uint32_t* out) = {};
     // --- end partial ratio ---
 
     // --- alignment (Needleman-Wunsch) ---

@@ -1,7 +1,7 @@
-// AVX2 window kernel of the partial ratio: four windows per vector, each step's match
-// masks fetched with one gather (the windows start at arbitrary haystack positions, so
-// their masks are not contiguous). Returns exactly what the portable kernel
-// (core/fuzz/partial.cpp) returns.
+// AVX2 window kernels of the partial ratio: consecutive windows in 8-, 16-, 32- or 64-bit
+// lanes (32, 16, 8 or 4 windows per vector), the lane width the narrowest that holds the
+// needle. Returns exactly what the portable kernel (core/fuzz/partial.cpp) returns.
+// See also: core/fuzz/partial_lanes_body.inc, partial_avx512.cpp.
 #if defined(__x86_64__)
 
 #include <cstddef>
@@ -19,38 +19,94 @@
 #endif
 
 namespace tarnvel::simd::avx2 {
+namespace {
 
-static_assert(sizeof(std::size_t) == 8, "window positions are gathered as 64-bit indices");
-
-void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std::size_t* pos,
-                         std::size_t count, std::uint32_t* out) {
-    const std::uint64_t low = len1 >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len1) - 1;
-    const auto* base = reinterpret_cast<const long long*>(masks);
-    std::size_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pos + k));
-        __m256i v = _mm256_set1_epi64x(-1);
-        for (std::size_t j = 0; j < len1; ++j) {
-            const __m256i m = _mm256_i64gather_epi64(base + j, idx, 8);
-            const __m256i u = _mm256_and_si256(v, m);
-            v = _mm256_or_si256(_mm256_add_epi64(v, u), _mm256_sub_epi64(v, u));
-        }
-        alignas(32) std::uint64_t lanes[4];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
-        for (std::size_t l = 0; l < 4; ++l)
-            out[k + l] = static_cast<std::uint32_t>(_mm_popcnt_u64(~lanes[l] & low));
-    }
-    for (; k < count; ++k) {
-        const std::uint64_t* m = masks + pos[k];
-        std::uint64_t v = ~std::uint64_t{0};
-        for (std::size_t j = 0; j < len1; ++j) {
-            const std::uint64_t u = v & m[j];
-            v = (v + u) | (v - u);
-        }
-        out[k] = static_cast<std::uint32_t>(_mm_popcnt_u64(~v & low));
-    }
+// Per-byte bit counts by table lookup on each nibble (no vector popcount in AVX2).
+inline __m256i byte_popcount(__m256i x) {
+    const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,
+                                           0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m256i nib = _mm256_set1_epi8(0x0F);
+    const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(x, nib));
+    const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib));
+    return _mm256_add_epi8(lo, hi);
 }
 
+struct OpsBase {
+    using V = __m256i;
+    static V ones() { return _mm256_set1_epi32(-1); }
+    static V load(const void* p) { return _mm256_loadu_si256(static_cast<const V*>(p)); }
+    static void store(void* p, V v) { _mm256_store_si256(static_cast<V*>(p), v); }
+    static V and_(V a, V b) { return _mm256_and_si256(a, b); }
+    static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
+    static V or_(V a, V b) { return _mm256_or_si256(a, b); }
+};
+
+template <typename L>
+struct PartialOps;
+
+template <>
+struct PartialOps<std::uint8_t> : OpsBase {
+    using Lane = std::uint8_t;
+    static constexpr std::size_t kLanes = 32;
+    static V set1(Lane x) { return _mm256_set1_epi8(static_cast<char>(x)); }
+    static V add(V a, V b) { return _mm256_add_epi8(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi8(a, b); }
+    static V lane_popcount(V x) { return byte_popcount(x); }
+};
+
+template <>
+struct PartialOps<std::uint16_t> : OpsBase {
+    using Lane = std::uint16_t;
+    static constexpr std::size_t kLanes = 16;
+    static V set1(Lane x) { return _mm256_set1_epi16(static_cast<short>(x)); }
+    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    static V lane_popcount(V x) {
+        const V c = byte_popcount(x);
+        return _mm256_add_epi16(_mm256_and_si256(c, _mm256_set1_epi16(0xFF)), _mm256_srli_epi16(c, 8));
+    }
+};
+
+template <>
+struct PartialOps<std::uint32_t> : OpsBase {
+    using Lane = std::uint32_t;
+    static constexpr std::size_t kLanes = 8;
+    static V set1(Lane x) { return _mm256_set1_epi32(static_cast<int>(x)); }
+    static V add(V a, V b) { return _mm256_add_epi32(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+    static V lane_popcount(V x) {
+        // Byte counts summed in pairs (to 16 bits), then pairs of those (to 32 bits).
+        const V pairs = _mm256_maddubs_epi16(byte_popcount(x), _mm256_set1_epi8(1));
+        return _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));
+    }
+};
+
+template <>
+struct PartialOps<std::uint64_t> : OpsBase {
+    using Lane = std::uint64_t;
+    static constexpr std::size_t kLanes = 4;
+    static V set1(Lane x) { return _mm256_set1_epi64x(static_cast<long long>(x)); }
+    static V add(V a, V b) { return _mm256_add_epi64(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi64(a, b); }
+    static V lane_popcount(V x) { return _mm256_sad_epu8(byte_popcount(x), _mm256_setzero_si256()); }
+};
+
+#include "core/fuzz/partial_lanes_body.inc"
+
+std::uint32_t lanes8(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint8_t>>(m, n, first, count, out);
+}
+std::uint32_t lanes16(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint16_t>>(m, n, first, count, out);
+}
+std::uint32_t lanes32(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint32_t>>(m, n, first, count, out);
+}
+std::uint32_t lanes64(const void* m, std::size_t n, std::size_t first, std::size_t count, std::uint32_t* out) {
+    return partial_lanes_impl<PartialOps<std::uint64_t>>(m, n, first, count, out);
+}
+
+}  // namespace
 }  // namespace tarnvel::simd::avx2
 
 #if defined(__clang__)
@@ -62,7 +118,12 @@ void partial_windows_lcs(const std::uint64_t* masks, std::size_t len1, const std
 namespace tarnvel::simd::avx2 {
 namespace {
 
-void fill_partial(simd::KernelTable& t) { t.partial_windows_lcs = &partial_windows_lcs; }
+void fill_partial(simd::KernelTable& t) {
+    t.partial_lanes[0] = &lanes8;
+    t.partial_lanes[1] = &lanes16;
+    t.partial_lanes[2] = &lanes32;
+    t.partial_lanes[3] = &lanes64;
+}
 
 const simd::KernelFiller reg(dispatch::Target::avx2, &fill_partial);
 

@@ -4,8 +4,12 @@
 // Every window distance is needle length + window length - 2 * LCS, with the LCS taken
 // bit-parallel (Hyyro 2004) against match masks of the needle built once per search.
 // The full windows of one subdivision level are known before any of them is visited, so
-// their distances are computed as one batch (four windows interleaved for instruction-
-// level parallelism) and then taken in the exact visiting order. The prefix windows
+// their distances are computed up front and then taken in the exact visiting order.
+// Where the target has lane kernels and the haystack has many windows, every full window
+// is evaluated instead, consecutive windows side by side in vector lanes
+// (partial_lanes_body.inc), and the window the subdivision would settle on is derived
+// from the distances (full_windows_lanes); blocks of windows whose symbols hold too few
+// of the needle's to matter are skipped. The prefix windows
 // s2[0..j) are the successive states of one forward scan, and the suffix windows
 // s2[i..len2) those of one backward scan against the reversed needle (LCS is unchanged
 // by reversing both sides), so the overhanging windows cost O(len1) steps instead of
@@ -18,7 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <memory_resource>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -33,12 +39,16 @@ namespace {
 // Best distance of a full-window phase that has recorded nothing yet.
 constexpr std::uint64_t kNotComputed = ~std::uint64_t{0};
 
-// From this many full windows on, a search looks up the haystack's match masks once
-// (8 bytes per symbol) and hands the windows to the dispatched kernel. Beyond the length
-// cap the array's memory traffic cost more than the gathers saved (measured with a
-// 20-symbol needle: 30% faster at 1,000 symbols, 30% slower at 10,000).
+// From this many full windows on, a search looks up the haystack's match masks once and
+// evaluates blocks of consecutive windows in vector lanes. Below it the lookups per
+// window cost less than the mask array.
 constexpr std::size_t kManyWindows = 32;
-constexpr std::size_t kMaskArrayMax = 4096;
+// Windows per lane block: four AVX-512 vectors of 8-bit lanes (needles of up to 8
+// symbols), several rounds of four vectors for wider lanes. Blocks are the unit of
+// skipping, so they stay short.
+constexpr std::size_t kBlock = 256;
+// Zero masks after the haystack: a kernel's last vector reads past the last window.
+constexpr std::size_t kMaskPad = 64;
 
 struct Found {
     double score;
@@ -129,39 +139,11 @@ inline std::uint64_t reverse_bits(std::uint64_t x) {
     return x;
 }
 
-// Window LCS over a haystack given as per-symbol match masks, four windows interleaved.
-// The portable slot of partial_windows_lcs; the vector builds gather the masks of 4 or 8
-// windows per instruction instead.
-void windows_lcs_portable(const std::uint64_t* masks, std::size_t len1, const std::size_t* pos,
-                          std::size_t count, std::uint32_t* out) {
-    const std::uint64_t low = low_mask(len1);
-    std::size_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const std::uint64_t* m0 = masks + pos[k];
-        const std::uint64_t* m1 = masks + pos[k + 1];
-        const std::uint64_t* m2 = masks + pos[k + 2];
-        const std::uint64_t* m3 = masks + pos[k + 3];
-        std::uint64_t v0 = ~std::uint64_t{0}, v1 = v0, v2 = v0, v3 = v0;
-        for (std::size_t j = 0; j < len1; ++j) {
-            v0 = lcs_step(v0, m0[j]);
-            v1 = lcs_step(v1, m1[j]);
-            v2 = lcs_step(v2, m2[j]);
-            v3 = lcs_step(v3, m3[j]);
-        }
-        out[k] = static_cast<std::uint32_t>(bit_count(~v0 & low));
-        out[k + 1] = static_cast<std::uint32_t>(bit_count(~v1 & low));
-        out[k + 2] = static_cast<std::uint32_t>(bit_count(~v2 & low));
-        out[k + 3] = static_cast<std::uint32_t>(bit_count(~v3 & low));
-    }
-    for (; k < count; ++k) {
-        const std::uint64_t* m = masks + pos[k];
-        std::uint64_t v = ~std::uint64_t{0};
-        for (std::size_t j = 0; j < len1; ++j) v = lcs_step(v, m[j]);
-        out[k] = static_cast<std::uint32_t>(bit_count(~v & low));
-    }
+// The portable target has no lane kernels: one window per 64-bit word would evaluate
+// every window, where the breadth-first search evaluates a fraction of them.
+void fill_partial_portable(dispatch::KernelTable& t) {
+    for (auto& slot : t.partial_lanes) slot = nullptr;
 }
-
-void fill_partial_portable(dispatch::KernelTable& t) { t.partial_windows_lcs = &windows_lcs_portable; }
 
 const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_partial_portable);
 
@@ -175,12 +157,36 @@ public:
         masks_.assign(needle.data, needle.size);
     }
 
-    // For many windows: the match mask of every haystack symbol, looked up once, so that
-    // the window kernel reads masks directly (with vector gathers where available).
-    void prepare(Seq<CharT> hay) {
-        hay_masks_.resize(hay.size);
-        for (std::size_t i = 0; i < hay.size; ++i) hay_masks_[i] = masks_.get(hay[i]);
-        kernel_ = dispatch::kernels().partial_windows_lcs;
+    // For many windows: the match mask of every haystack symbol in the narrowest lane
+    // width the target offers for this needle, zero-padded, and per symbol the count of
+    // earlier symbols the needle holds (to skip blocks without any).
+    bool prepare(Seq<CharT> hay) {
+        const dispatch::KernelTable& k = dispatch::kernels();
+        for (int c = 0; c < 4; ++c)
+            if (k.partial_lanes[c] != nullptr && len_ <= (std::size_t{8} << c)) {
+                kernel_ = k.partial_lanes[c];
+                switch (c) {
+                    case 0: fill_masks<std::uint8_t>(hay); break;
+                    case 1: fill_masks<std::uint16_t>(hay); break;
+                    case 2: fill_masks<std::uint32_t>(hay); break;
+                    default: fill_masks<std::uint64_t>(hay); break;
+                }
+                return true;
+            }
+        return false;
+    }
+
+    // out[k] = lcs of the window starting at first + k, k < count (after prepare()).
+    // Returns the largest of them.
+    std::uint32_t block_lcs(std::size_t first, std::size_t count, Lcs* out) const {
+        return kernel_(lane_masks_.get(), len_, first, count, out);
+    }
+
+    // At least as many as of the n haystack symbols from `first` occur in the needle
+    // (counted per stretch of 64 symbols, widened to whole stretches).
+    std::size_t present(std::size_t first, std::size_t n) const {
+        const std::size_t hi = std::min((first + n + 63) / 64, present_.size() - 1);
+        return present_[hi] - present_[first / 64];
     }
 
     bool contains(CharT c) const { return masks_.get(c) != 0; }
@@ -196,10 +202,6 @@ public:
     // fill the otherwise idle execution ports.
     void windows_lcs(const CharT* s, std::size_t n, const std::size_t* pos, std::size_t count,
                      Lcs* out) const {
-        if (kernel_ != nullptr) {
-            kernel_(hay_masks_.data(), n, pos, count, out);
-            return;
-        }
         std::size_t k = 0;
         for (; k + 4 <= count; k += 4) {
             const CharT* s0 = s + pos[k];
@@ -250,8 +252,29 @@ private:
     std::size_t len_;
     std::uint64_t mask_;
     WordMasks<CharT> masks_;
-    std::vector<std::uint64_t> hay_masks_;
-    decltype(dispatch::KernelTable::partial_windows_lcs) kernel_ = nullptr;
+    template <typename Lane>
+    void fill_masks(Seq<CharT> hay) {
+        // Not value-initialised: every byte is written below.
+        lane_masks_.reset(new unsigned char[(hay.size + kMaskPad) * sizeof(Lane)]);
+        unsigned char* out = lane_masks_.get();
+        present_.resize((hay.size + 63) / 64 + 1);
+        present_[0] = 0;
+        std::uint32_t seen = 0;
+        for (std::size_t i = 0; i < hay.size;) {
+            const std::size_t end = std::min(hay.size, i + 64);
+            for (; i < end; ++i) {
+                const Lane lane = static_cast<Lane>(masks_.get(hay[i]));
+                seen += lane != 0;
+                std::memcpy(out + i * sizeof(Lane), &lane, sizeof(Lane));
+            }
+            present_[(i + 63) / 64] = seen;
+        }
+        std::memset(out + hay.size * sizeof(Lane), 0, kMaskPad * sizeof(Lane));
+    }
+
+    std::unique_ptr<unsigned char[]> lane_masks_;
+    std::vector<std::uint32_t> present_;  // [k]: symbols in the needle among the first 64 k
+    std::remove_reference_t<decltype(dispatch::KernelTable::partial_lanes[0])> kernel_ = nullptr;
 };
 
 // Needle of any length: ceil(len/64) words per state; only the addition carry crosses
@@ -261,7 +284,9 @@ class BlockNeedle {
 public:
     using Lcs = std::size_t;
 
-    void prepare(Seq<CharT>) {}
+    bool prepare(Seq<CharT>) { return false; }
+    std::uint32_t block_lcs(std::size_t, std::size_t, std::uint32_t*) const { return 0; }
+    std::size_t present(std::size_t, std::size_t) const { return 0; }
     explicit BlockNeedle(Seq<CharT> needle)
         : needle_(needle), fwd_(needle), words_(fwd_.words()), v_(words_) {}
 
@@ -329,6 +354,69 @@ private:
     std::vector<std::uint64_t> v_;
 };
 
+// Subdivision depth of start position p: the level at which the breadth-first search over
+// the starts 0..last (below) first visits p, when no range above it is pruned.
+inline std::size_t visit_depth(std::size_t p, std::size_t last) {
+    std::size_t lo = 0, hi = last, depth = 0;
+    if (p == lo || p == hi) return 0;
+    for (;;) {
+        const std::size_t mid = lo + ((hi - lo) >> 1);
+        ++depth;
+        if (p == mid) return depth;
+        (p < mid ? hi : lo) = mid;
+    }
+}
+
+// The full windows of full_windows() below, every one evaluated in vector lanes, with the
+// breadth-first search's answer derived instead of replayed. That search visits starts in
+// order of (depth, position), and its pruning is exact: a range is dropped only when no
+// window inside can beat the bound. Until it has visited a window of the minimum distance
+// its bound stays above that minimum, so it splits every range holding one; the first
+// such window in (depth, position) order is therefore visited, recorded, and never beaten
+// or replaced (later windows need a strictly smaller distance). Blocks whose symbols hold
+// too few of the needle's to reach the best distance so far (ties included) are skipped.
+template <typename CharT, typename Needle>
+bool full_windows_lanes(Needle& needle, std::size_t len1, Seq<CharT> s2, std::uint64_t bound,
+                        double& cutoff, double& best_score, std::size_t& best_start, Found* hit) {
+    const std::size_t count = s2.size - len1;
+    const std::uint64_t len_sum = 2 * std::uint64_t{len1};
+    std::uint64_t best = bound;  // only distances below the starting bound are recorded
+    std::size_t best_pos = 0;
+    std::size_t best_depth = 0;
+    alignas(64) std::uint32_t lcs[kBlock];
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t n = std::min(kBlock, count - first);
+        const std::uint64_t most = std::min<std::uint64_t>(needle.present(first, n + len1 - 1), len1);
+        const std::uint64_t least = len_sum - 2 * most;
+        if (least > best || least >= bound) continue;
+        const std::uint32_t top = needle.block_lcs(first, n, lcs);
+        const std::uint64_t block_best = len_sum - 2 * std::uint64_t{top};
+        if (block_best > best || block_best >= bound) continue;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (lcs[k] != top) continue;
+            const std::uint64_t d = block_best;
+            const std::size_t depth = visit_depth(first + k, count - 1);
+            if (d < best || depth < best_depth) {
+                best = d;
+                best_pos = first + k;
+                best_depth = depth;
+            }
+        }
+    }
+    best_start = best_pos;
+    if (best == bound) return false;  // nothing recorded: score and cutoff stay
+    if (best == 0) {
+        *hit = Found{100.0, best_pos, best_pos + len1};
+        return true;
+    }
+    const double score = (1.0 - static_cast<double>(best) / static_cast<double>(len_sum)) * 100.0;
+    if (cutoff <= score) {
+        cutoff = score;
+        best_score = score;
+    }
+    return false;
+}
+
 // Full windows s2[p .. p + len1) for p = 0 .. len2 - len1 - 1, evaluated breadth-first
 // over a subdivision of the start positions. Windows whose starts differ by k differ in
 // distance by at most 2k, so a range is split only while a window inside it could still
@@ -348,6 +436,8 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     double factor = cutoff / -100.0 + 1.0 + 1e-5;
     factor = factor < 1.0 ? factor : 1.0;  // NaN takes the cap
     std::uint64_t bound = saturating_to_u64(std::ceil(factor * static_cast<double>(len_sum)));
+    if (count >= kManyWindows && needle.prepare(s2))
+        return full_windows_lanes(needle, len1, s2, bound, cutoff, best_score, best_start, hit);
 
     // Short haystacks keep every buffer on the stack; long ones use the ordinary heap
     // (whose freed blocks the next call reuses).
@@ -369,7 +459,6 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     batch.reserve(128);
     lcs.reserve(128);
     level.emplace_back(0, count - 1);
-    if (count >= kManyWindows && len2 <= kMaskArrayMax) needle.prepare(s2);
 
     // The windows a level visits are fixed when the level starts, and a distance does
     // not depend on the bound, so each level's new distances are computed up front as

@@ -156,6 +156,9 @@ void run_class(const QueryMap& q, std::span<const Cand> cands, double p, double*
     std::uint32_t cps[kMaxLaneText];
     for (std::size_t g = 0; g < cands.size(); g += kLanes) {
         const std::size_t cnt = std::min(kLanes, cands.size() - g);
+        // The texts lie scattered in memory: fetch the next group's while this one runs.
+        for (std::size_t l = g + kLanes; l < std::min(cands.size(), g + 2 * kLanes); ++l)
+            __builtin_prefetch(cands[l].text.data);
         std::memset(table, 0, table_bytes);
         for (std::size_t l = 0; l < cnt; ++l) {
             const Cand& c = cands[g + l];
@@ -217,7 +220,12 @@ void classify(std::span<const Text> cands, std::size_t begin, std::size_t end,
               const dispatch::KernelTable& k, Classified& cl) {
     for (auto& v : cl.by_class) v.clear();
     cl.others.clear();
+    // Candidates are scattered through memory (one allocation each): keep several loads
+    // in flight ahead of the scan.
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = begin; i < std::min(end, begin + kAhead); ++i) __builtin_prefetch(cands[i].data);
     for (std::size_t i = begin; i < end; ++i) {
+        if (i + kAhead < end) __builtin_prefetch(cands[i + kAhead].data);
         const Text t = cands[i];
         const bool ascii = is_ascii(t);
         const std::size_t len = ascii ? t.size : count_code_points(t);
