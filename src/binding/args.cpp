@@ -29,7 +29,6 @@ void Args::release_lists() {
 
 namespace {
 
-bool is_text_scalar(Kind k) { return k == Kind::text; }
 bool is_number(Kind k) {
     return k == Kind::real || k == Kind::prefix_p || k == Kind::i64 || k == Kind::u64 ||
            k == Kind::flag || k == Kind::opt_u64;
