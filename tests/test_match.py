@@ -327,6 +327,32 @@ def test_cdist_with_many_queries(name, rng):
     assert (capped == want.astype(capped.dtype)).all()
 
 
+@pytest.mark.parametrize("name", ["ratio", "qratio", "levenshtein", "jaro_winkler", "token_sort_ratio"])
+def test_top_k_and_pairs_with_many_queries(name, rng):
+    # Enough strings for the lane kernels in both self modes, with missing values among
+    # them: the self-join scores only j > i, top_k never returns a row's own index.
+    alpha = "abcde áé日 "
+    items = texts(rng, 300, alpha, 20) + [None, float("nan")] * 3
+    rng.shuffle(items)
+    info = tm.scorer_info(name, KWARGS.get(name))
+    hi = info.higher_is_better
+    cut = (0.8 if info.kind == "unit" else 60) if hi else 3
+    kw = KWARGS.get(name)
+    present = [k for k, x in enumerate(items) if isinstance(x, str)]
+    score = {(a, b): ref_score(name, items[a], items[b]) for a in present for b in present if a != b}
+    i, j, v = tm.pairs(items, scorer=name, score_cutoff=cut, scorer_kwargs=kw)
+    want = [(a, b, score[a, b]) for a in present for b in present
+            if a < b and (score[a, b] >= cut if hi else score[a, b] <= cut)]
+    assert list(zip(i.tolist(), j.tolist(), v.tolist())) == want
+    idx, _ = tm.top_k(items, k=4, scorer=name, scorer_kwargs=kw)
+    for a in range(len(items)):
+        if a not in present:
+            assert (idx[a] == -1).all()
+            continue
+        ranked = sorted((b for b in present if b != a), key=lambda b: better_key(info, score[a, b], b))
+        assert idx[a].tolist() == ranked[:4]
+
+
 def test_cdist_out_and_dtype():
     q, c = ["ab", "cd"], ["ab", "xd", "cd"]
     ref = tm.cdist(q, c)

@@ -10,12 +10,14 @@
 #include <queue>
 #include <string>
 #include <type_traits>
+#include <unordered_set>
 
 #include "core/common/panic.hpp"
 #include "core/fuzz/ratio_formula.hpp"
 #include "core/fuzz/token.hpp"
 #include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/match/scorers.hpp"
+#include "dispatch/kernels.hpp"
 #include "engine/cancel.hpp"
 #include "engine/parallel.hpp"
 
@@ -292,107 +294,125 @@ void put_cell(const ThresholdOf<S>& th, void* out, OutKind kind, std::size_t at,
     }
 }
 
-// Scorers whose cross-product can run on the packed-lane kernels (levenshtein_packed.hpp):
-// the indel ratios from LCS lengths, and the Levenshtein distance itself.
+// Scorers whose many-query shapes run on lane kernels that put many query rows in one
+// vector register and stream the choices through them, so that one vector step serves a
+// whole group of pairs where the per-row path serves one query: the indel ratios (from LCS
+// lengths) and Levenshtein on the packed-lane kernels (levenshtein_packed.hpp), Jaro and
+// Jaro-Winkler on the module's matrix kernel (Jaro is Jaro-Winkler with p = 0 bit for
+// bit: the boost adds an exact zero).
 template <typename S>
 constexpr bool kPackedLcs = std::is_same_v<S, RatioScorer> || std::is_same_v<S, QRatioScorer>;
 template <typename S>
 constexpr bool kPackedLev = std::is_same_v<S, LevenshteinScorer>;
-
-// Query rows with at most 64 code points go into vector lanes, many queries to a
-// register, and the choices stream through them: one vector step serves a whole group of
-// pairs, where the per-row path serves one query. Rounds of query rows x choice columns
-// bound the raw values held at once (4 bytes a pair, at most 32 MiB). Returns a flag per
-// row it wrote (empty when it wrote none: too few queries to fill lanes, or no kernel).
 template <typename S>
-std::vector<std::uint8_t> cdist_packed_rows(const TextStore& qs, const TextStore& cs,
-                                            const ThresholdOf<S>& th, void* out, OutKind kind,
-                                            const RunOptions& opt) {
+constexpr bool kJaroLanes = std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer>;
+template <typename S>
+constexpr bool kLanes = kPackedLcs<S> || kPackedLev<S> || kJaroLanes<S>;
+
+// Whether the packed tables can hold every symbol of both stores (ids from 128 up for the
+// code points above ASCII), so that no round of lane_rounds can fail midway.
+bool packed_symbols_fit(const TextStore& a, const TextStore& b) {
+    constexpr std::size_t kMaxWide = (std::size_t{1} << 16) - 128;
+    std::unordered_set<std::uint32_t> wide;
+    for (const TextStore* st : {&a, &b}) {
+        for (std::size_t i = 0; i < st->size(); ++i) {
+            if (st->missing(i) || (st->flags()[i] & TextStore::kAscii)) continue;
+            const Text t = st->text(i);
+            for (std::size_t k = 0; k < t.size;) {
+                if (t.bytes()[k] < 0x80) {
+                    ++k;
+                    continue;
+                }
+                wide.insert(next_code_point(t.bytes(), k));
+                if (wide.size() > kMaxWide) return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Runs the lane kernels of S over the query rows they serve (not missing; at most 64 code
+// points for the packed kernels), in rounds of rows x columns that bound the values held
+// at once (at most 32 MiB). For each round, sink(r, c0, width, vals) runs once per row r
+// of the round, on the pool with rows in parallel, with vals[j] the value of (r, c0 + j);
+// a row's rounds come in column order. With `upper`, only columns above a round's first
+// row are scored (self-joins need j > i only). Returns a flag per row it served, or an
+// empty vector when it served none (too few queries to fill lanes, or no kernel).
+template <typename S, typename Sink>
+std::vector<std::uint8_t> lane_rounds(const TextStore& qs, const TextStore& cs, const ScorerParams& sp,
+                                      bool upper, const RunOptions& opt, Sink&& sink) {
     using V = typename S::V;
-    constexpr std::size_t kRoundRows = 1024, kRoundCols = 8192;
     const std::size_t rows = qs.size(), cols = cs.size();
     std::vector<std::uint8_t> done;
-    std::vector<std::size_t> shorts;
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    constexpr bool packed = kPackedLcs<S> || kPackedLev<S>;
+    if constexpr (packed) {
+        if ((kPackedLcs<S> ? kt.lcs_packed[0] : kt.lev_packed[0]) == nullptr) return done;
+    } else {
+        if (!opt.parallel) return done;  // the matrix kernel runs on the pool
+    }
+    std::vector<std::size_t> served;
     for (std::size_t i = 0; i < rows; ++i)
-        if (qs.length(i) <= 64) shorts.push_back(i);
-    if (shorts.size() < 64 || cols < 8) return done;
+        if (!qs.missing(i) && (!packed || qs.length(i) <= 64)) served.push_back(i);
+    if (served.size() < 64 || cols < 8) return done;
+    if (packed && !packed_symbols_fit(qs, cs)) return done;
+    constexpr std::size_t kRoundRows = 1024, kRoundCols = packed ? 8192 : 4096;
     const PackedValue value = kPackedLcs<S> ? PackedValue::lcs : PackedValue::levenshtein;
+    const double p = std::is_same_v<S, JaroScorer> ? 0.0 : sp.p;
     std::vector<std::size_t> text_off(std::min(cols, kRoundCols));
     std::iota(text_off.begin(), text_off.end(), std::size_t{0});
     std::vector<Text> pats;
     std::vector<std::size_t> pat_off;
     std::vector<std::uint32_t> raw;
-    for (std::size_t b = 0; b < shorts.size(); b += kRoundRows) {
-        const std::size_t cnt = std::min(kRoundRows, shorts.size() - b);
-        for (std::size_t c0 = 0; c0 < cols; c0 += kRoundCols) {
+    std::vector<double> vals;
+    std::vector<double*> ptr;
+    for (std::size_t b = 0; b < served.size(); b += kRoundRows) {
+        const std::size_t cnt = std::min(kRoundRows, served.size() - b);
+        const std::size_t from = upper ? std::min(cols, served[b] + 1) : 0;
+        for (std::size_t c0 = from; c0 < cols; c0 += kRoundCols) {
             const std::size_t width = std::min(kRoundCols, cols - c0);
+            const std::span<const Text> texts(cs.texts() + c0, width);
             pats.clear();
-            pat_off.clear();
-            for (std::size_t k = 0; k < cnt; ++k) {
-                pats.push_back(qs.text(shorts[b + k]));
-                pat_off.push_back(k * width);
-            }
-            raw.resize(cnt * width);
-            if (!packed_cross(pats, pat_off.data(), std::span<const Text>(cs.texts() + c0, width),
-                              text_off.data(), value, raw.data(), opt.parallel, opt.progress)) {
-                // No kernel, or too many distinct symbols in this round: the rows of the
-                // finished rounds stand, the others take the per-row path.
-                done.assign(rows, 0);
-                for (std::size_t k = 0; k < b; ++k) done[shorts[k]] = 1;
-                return done;
+            for (std::size_t k = 0; k < cnt; ++k) pats.push_back(qs.text(served[b + k]));
+            if constexpr (packed) {
+                pat_off.clear();
+                for (std::size_t k = 0; k < cnt; ++k) pat_off.push_back(k * width);
+                raw.resize(cnt * width);
+                if (!packed_cross(pats, pat_off.data(), texts, text_off.data(), value, raw.data(),
+                                  opt.parallel, opt.progress))
+                    panic("packed cross-product refused after its symbols were checked");
+            } else {
+                vals.resize(cnt * width);
+                ptr.resize(cnt);
+                for (std::size_t k = 0; k < cnt; ++k) ptr[k] = vals.data() + k * width;
+                jaro_winkler_cdist_rows(pats, texts, p, ptr.data());
+                add_progress(opt, cnt * width);
             }
             for_units(cnt, opt, [&](std::size_t k) {
-                const std::size_t r = shorts[b + k], n = qs.length(r);
-                const std::uint32_t* src = raw.data() + k * width;
-                const std::size_t base = r * cols + c0;
-                for (std::size_t j = 0; j < width; ++j) {
-                    V v;
-                    if constexpr (kPackedLcs<S>) {
-                        const std::size_t m = cs.length(c0 + j);
-                        if (std::is_same_v<S, QRatioScorer> && (n == 0 || m == 0)) v = 0.0;
-                        else v = ratio_from_lcs(n, m, src[j]);
-                    } else {
-                        v = src[j];
+                const std::size_t r = served[b + k];
+                if constexpr (packed) {
+                    std::vector<V> row(width);
+                    const std::uint32_t* src = raw.data() + k * width;
+                    const std::size_t n = qs.length(r);
+                    for (std::size_t j = 0; j < width; ++j) {
+                        if constexpr (kPackedLcs<S>) {
+                            const std::size_t m = cs.length(c0 + j);
+                            if (std::is_same_v<S, QRatioScorer> && (n == 0 || m == 0)) row[j] = 0.0;
+                            else row[j] = ratio_from_lcs(n, m, src[j]);
+                        } else {
+                            row[j] = src[j];
+                        }
                     }
-                    put_cell<S>(th, out, kind, base + j, v);
+                    sink(r, c0, width, static_cast<const V*>(row.data()));
+                } else {
+                    sink(r, c0, width, static_cast<const V*>(ptr[k]));
                 }
             });
         }
     }
     done.assign(rows, 0);
-    for (const std::size_t r : shorts) done[r] = 1;
+    for (const std::size_t r : served) done[r] = 1;
     return done;
-}
-
-// Jaro and Jaro-Winkler cross-products of many queries: the module's matrix kernel puts
-// the query rows in vector lanes, in rounds of rows x columns held as doubles (at most
-// 32 MiB). Jaro is Jaro-Winkler with p = 0, bit for bit (the boost adds an exact zero).
-template <typename S>
-bool cdist_jaro_rounds(const TextStore& qs, const TextStore& cs, const ScorerParams& sp,
-                       const ThresholdOf<S>& th, void* out, OutKind kind, const RunOptions& opt) {
-    constexpr std::size_t kRoundRows = 1024, kRoundCols = 4096;
-    const std::size_t rows = qs.size(), cols = cs.size();
-    if (!opt.parallel || rows < 64 || cols < 8) return false;
-    const double p = std::is_same_v<S, JaroScorer> ? 0.0 : sp.p;
-    std::vector<double> buf;
-    std::vector<double*> ptr;
-    for (std::size_t r0 = 0; r0 < rows; r0 += kRoundRows) {
-        const std::size_t cnt = std::min(kRoundRows, rows - r0);
-        for (std::size_t c0 = 0; c0 < cols; c0 += kRoundCols) {
-            const std::size_t width = std::min(kRoundCols, cols - c0);
-            buf.resize(cnt * width);
-            ptr.resize(cnt);
-            for (std::size_t k = 0; k < cnt; ++k) ptr[k] = buf.data() + k * width;
-            jaro_winkler_cdist_rows(std::span<const Text>(qs.texts() + r0, cnt),
-                                    std::span<const Text>(cs.texts() + c0, width), p, ptr.data());
-            for_units(cnt, opt, [&](std::size_t k) {
-                const std::size_t base = (r0 + k) * cols + c0;
-                for (std::size_t j = 0; j < width; ++j) put_cell<S>(th, out, kind, base + j, ptr[k][j]);
-            });
-            add_progress(opt, cnt * width);
-        }
-    }
-    return true;
 }
 
 template <typename S>
@@ -402,11 +422,15 @@ void cdist_impl(const TextStore& qs, const TextStore& cs, const ScorerParams& sp
     const ThresholdOf<S> th(cutoff);
     const std::size_t rows = qs.size(), cols = cs.size();
     if (rows == 0 || cols == 0) return;
-    if constexpr (std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer>) {
-        if (cdist_jaro_rounds<S>(qs, cs, sp, th, out, kind, opt)) return;
-    }
     std::vector<std::uint8_t> done;
-    if constexpr (kPackedLcs<S> || kPackedLev<S>) done = cdist_packed_rows<S>(qs, cs, th, out, kind, opt);
+    if constexpr (kLanes<S>) {
+        done = lane_rounds<S>(qs, cs, sp, false, opt,
+                              [&](std::size_t r, std::size_t c0, std::size_t width, const V* vals) {
+                                  const std::size_t base = r * cols + c0;
+                                  for (std::size_t j = 0; j < width; ++j)
+                                      put_cell<S>(th, out, kind, base + j, vals[j]);
+                              });
+    }
     const std::size_t blocks = (cols + kColumnBlock - 1) / kColumnBlock;
     // Rows first, so a unit's prepared query serves a whole block of columns.
     for_units(rows * blocks, opt, [&](std::size_t u) {
@@ -493,8 +517,26 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
             value_at<V>(values, r * k + t) = items[t].v;
         }
     };
+    std::vector<std::uint8_t> done;
+    if constexpr (kLanes<S>) {
+        // Each served row keeps its k best across the column rounds (O(rows * k)).
+        std::vector<std::unique_ptr<Best<S>>> bests(rows);
+        done = lane_rounds<S>(qs, cs, sp, false, opt,
+                              [&](std::size_t r, std::size_t c0, std::size_t width, const V* vals) {
+                                  if (!bests[r]) bests[r] = std::make_unique<Best<S>>(cap);
+                                  Best<S>& best = *bests[r];
+                                  for (std::size_t j = c0; j < c0 + width; ++j) {
+                                      const V v = vals[j - c0];
+                                      if (cs.missing(j) || (self && j == r) || !th.keep(v)) continue;
+                                      best.push(v, j);
+                                  }
+                              });
+        for (std::size_t r = 0; r < rows; ++r)
+            if (bests[r]) write_row(r, std::move(*bests[r]).sorted());
+    }
     for_units(rows * split, opt, [&](std::size_t u) {
         const std::size_t r = u / split, part = u % split;
+        if (!done.empty() && done[r]) return;
         const std::size_t b = part * per, e = std::min(n, b + per);
         if (qs.missing(r) || b >= e) {
             add_progress(opt, e > b ? e - b : 0);
@@ -512,6 +554,7 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
     });
     if (split > 1) {
         for (std::size_t r = 0; r < rows; ++r) {
+            if (!done.empty() && done[r]) continue;
             Best<S> merged(cap);
             for (std::size_t part = 0; part < split; ++part)
                 for (const auto& it : parts[r * split + part]) merged.push(it.v, it.j);
@@ -534,7 +577,21 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
         std::size_t i, j;
         V v;
     };
+    std::vector<std::uint8_t> done;
+    std::vector<std::vector<Hit>> lane_hits;
+    if constexpr (kLanes<S>) {
+        lane_hits.resize(rows);
+        done = lane_rounds<S>(qs, cs, sp, self, opt,
+                              [&](std::size_t r, std::size_t c0, std::size_t width, const V* vals) {
+                                  std::vector<Hit>& kept = lane_hits[r];
+                                  for (std::size_t j = std::max(c0, self ? r + 1 : 0); j < c0 + width; ++j) {
+                                      const V v = vals[j - c0];
+                                      if (!cs.missing(j) && th.keep(v)) kept.push_back(Hit{r, j, v});
+                                  }
+                              });
+    }
     auto row = [&](std::size_t r, std::vector<Hit>& kept) {
+        if (!done.empty() && done[r]) return;
         const std::size_t lo = self ? r + 1 : 0;
         if (qs.missing(r) || lo >= n) {
             add_progress(opt, n > lo ? n - lo : 0);
@@ -558,14 +615,26 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
     } else {
         for (std::size_t r = 0; r < rows; ++r) row(r, hits);
     }
-    res.i.reserve(hits.size());
-    res.j.reserve(hits.size());
-    for (const Hit& h : hits) {
+    std::size_t total = hits.size();
+    for (const auto& lh : lane_hits) total += lh.size();
+    res.i.reserve(total);
+    res.j.reserve(total);
+    auto emit = [&](const Hit& h) {
         res.i.push_back(static_cast<std::int64_t>(h.i));
         res.j.push_back(static_cast<std::int64_t>(h.j));
         if constexpr (std::is_same_v<V, double>) res.f.push_back(h.v);
         else if constexpr (std::is_same_v<V, std::uint32_t>) res.u.push_back(h.v);
         else res.s.push_back(h.v);
+    };
+    // Rows in order, each from whichever path served it: still sorted by (i, j).
+    std::size_t h = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        if (!done.empty() && done[r]) {
+            for (const Hit& x : lane_hits[r]) emit(x);
+            std::vector<Hit>().swap(lane_hits[r]);
+        } else {
+            for (; h < hits.size() && hits[h].i == r; ++h) emit(hits[h]);
+        }
     }
     return res;
 }
