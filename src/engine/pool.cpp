@@ -537,9 +537,25 @@ PoolStartError::PoolStartError(int error) : error_(error) {
 bool PoolStartError::out_of_memory() const noexcept { return error_ == EAGAIN || error_ == ENOMEM; }
 
 namespace {
+// The thread that prepared itself most recently (most programs call from one thread):
+// its check is a compare, without the key lookup. A thread forgets it at exit, before
+// its descriptor (and so its pthread_t) can be reused by a new, unprepared thread.
+std::atomic<pthread_t> g_recent{};
+
+void forget_thread(void* mark) {
+    pthread_t self = pthread_self();
+    g_recent.compare_exchange_strong(self, pthread_t{});
+    ::operator delete(mark);
+}
+
 pthread_key_t g_ready_key;
 // 1: the key exists; -1: it could not be created (every call then prepares afresh).
-int g_key_state = [] { return pthread_key_create(&g_ready_key, [](void* v) { ::operator delete(v); }) == 0 ? 1 : -1; }();
+// A forked child may reuse the descriptors of the parent's other threads, so it starts
+// with no recent thread.
+int g_key_state = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_recent.store(pthread_t{}, std::memory_order_relaxed); });
+    return pthread_key_create(&g_ready_key, &forget_thread) == 0 ? 1 : -1;
+}();
 
 // The C++ runtime keeps its per-thread exception state in this library's thread-local
 // block too (libstdc++ is linked in statically). Throwing once, after the probe, makes
@@ -563,13 +579,23 @@ bool touch_thread_locals() noexcept {
 }  // namespace
 
 bool prepare_thread() noexcept {
-    if (g_key_state == 1 && pthread_getspecific(g_ready_key) != nullptr) return true;
+    const pthread_t self = pthread_self();
+    if (g_recent.load(std::memory_order_relaxed) == self) [[likely]]
+        return true;
+    if (g_key_state == 1 && pthread_getspecific(g_ready_key) != nullptr) {
+        g_recent.store(self, std::memory_order_relaxed);
+        return true;
+    }
     if (!touch_thread_locals()) return false;
     if (g_key_state != 1) return true;
     // The marker is a small heap record, owned by the thread and freed at its exit.
     void* mark = ::operator new(sizeof(void*), std::nothrow);
     if (!mark) return true;  // prepared now; the next call simply checks again
-    if (pthread_setspecific(g_ready_key, mark) != 0) ::operator delete(mark);
+    if (pthread_setspecific(g_ready_key, mark) != 0) {
+        ::operator delete(mark);
+        return true;
+    }
+    g_recent.store(self, std::memory_order_relaxed);
     return true;
 }
 
