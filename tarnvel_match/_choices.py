@@ -22,7 +22,9 @@ def as_items(iterable: Any, what: str) -> Sequence[Any]:
         it = iter(iterable)
     except TypeError:
         raise TypeError(f"{what} must be an iterable of str, not {type(iterable).__name__}") from None
-    return list(it)
+    # Not list(it): that reserves whatever the iterator's length hint claims, and a hint
+    # may lie.
+    return [x for x in it]
 
 
 def pack(items: Sequence[Any], processor: Any, what: str):

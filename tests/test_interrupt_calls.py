@@ -175,3 +175,64 @@ def test_interrupt_then_fork():
     first, latency, rest, rc = interrupt("batch", "fork")
     assert first == "interrupted" and latency < 0.5
     assert rest == ["check True", "child 0"] and rc == 0
+
+
+@pytest.mark.parametrize("shape", ["scalar", "into_big", "extract"])
+def test_handler_exception_propagates_from_every_kind_of_wait(shape):
+    # Serial kernels poll on the calling thread, pool calls while blocked, direct writes
+    # with the array borrowed: each passes the handler's own exception on.
+    first, latency, rest, rc = interrupt(shape, "custom")
+    assert first == "custom from handler" and latency < 0.5, (first, rest)
+    assert rest[-1] == "check True" and rc == 0
+
+
+FORK_FROM_THREAD = textwrap.dedent(r"""
+    import os, random, signal, sys, threading, time
+    import tarnvel as t
+
+    def text(n, seed):
+        r = random.Random(seed)
+        return "".join(r.choice("abcdefghij") for _ in range(n))
+    c = [text(2000, 2 + i) for i in range(5000)]
+    q = text(2000, 1)
+    print("ready", flush=True)
+    try:
+        t.damerau_levenshtein_batch(q, c)
+        print("finished", flush=True)
+    except KeyboardInterrupt:
+        print("interrupted", flush=True)
+
+    def in_thread():
+        # Forked from a thread other than the main one: in the child that thread is the
+        # main one, so Ctrl-C must stop its long calls.
+        pid = os.fork()
+        if pid == 0:
+            def fire():
+                time.sleep(0.5)
+                os.kill(os.getpid(), signal.SIGINT)
+            threading.Thread(target=fire).start()
+            code = 1
+            try:
+                t.damerau_levenshtein_batch(q, c)
+            except KeyboardInterrupt:
+                code = 0 if t.damerau_levenshtein_batch("ca", ["ac", "abc"]) == [1, 2] else 2
+            os._exit(code)
+        _, status = os.waitpid(pid, 0)
+        print("child", os.waitstatus_to_exitcode(status), flush=True)
+    th = threading.Thread(target=in_thread)
+    th.start()
+    th.join()
+""")
+
+
+def test_interrupt_then_fork_from_another_thread_gives_an_interruptible_child():
+    p = subprocess.Popen([sys.executable, "-c", FORK_FROM_THREAD], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    try:
+        assert p.stdout.readline().strip() == "ready", p.stderr.read()
+        time.sleep(1.0)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=120)
+    finally:
+        p.kill()
+    assert out.split("\n")[:2] == ["interrupted", "child 0"], (out, err)

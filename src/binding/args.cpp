@@ -4,6 +4,7 @@
 // order: plain texts, then scalars (p range-checked right after its conversion), then
 // text lists (each fully collected), then their UTF-8 views, then out. It stops at the
 // first failure with a Python exception set; Args releases what it holds either way.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -214,6 +215,8 @@ inline void take_view(PyObject* item, Args::TextList& views) {
     }
 }
 
+constexpr std::size_t kMaxHintedItems = std::size_t{1} << 16;
+
 // Collects any iterable of str into owned references plus their views.
 bool collect_list(PyObject* o, Args::RefList& refs, Args::TextList& views) {
     // Lists and tuples are read by index: the same items in the same order as iteration
@@ -252,12 +255,15 @@ bool collect_list(PyObject* o, Args::RefList& refs, Args::TextList& views) {
         }
         return true;
     }
+    // A length is only a hint (it may lie, or the iterator may stop early): reserve at
+    // most kMaxHintedItems up front and let the vectors grow past that.
     const Py_ssize_t hint = PyObject_Size(o);
     if (hint < 0) {
         PyErr_Clear();
     } else {
-        refs.reserve(static_cast<std::size_t>(hint));
-        views.reserve(static_cast<std::size_t>(hint));
+        const std::size_t n = std::min(static_cast<std::size_t>(hint), kMaxHintedItems);
+        refs.reserve(n);
+        views.reserve(n);
     }
     PyObject* it = PyObject_GetIter(o);
     if (!it) return false;

@@ -25,6 +25,7 @@ inline constexpr const char* kMsgOutBorrowed = "out must be a writable array not
 inline constexpr const char* kMsgOutCount = "out must hold exactly {} {} elements, got {}";
 inline constexpr const char* kMsgOutShape = "out must have shape ({}, {}), got {}";
 inline constexpr const char* kMsgOutContiguous = "out must be C-contiguous";
+inline constexpr const char* kMsgOutChanged = "out was resized or reshaped during the call";
 
 // Fills each "{}" of fmt, in order, with the next argument.
 std::string format(std::string_view fmt, std::initializer_list<std::string_view> args);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -24,6 +25,7 @@
 #include "binding/module.hpp"
 #include "core/common/panic.hpp"
 #include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -99,6 +101,9 @@ ModuleTable& table_of(ModuleId id) {
 
 PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* argv,
                     Py_ssize_t nargs, PyObject* kwnames) {
+    // Before anything on this thread may throw or touch a thread-local (see prepare_thread).
+    if (!engine::prepare_thread()) [[unlikely]]
+        return PyErr_NoMemory();
     try {
         Args args;
         if (!parse_and_convert(d, plan, argv, nargs, kwnames, args)) return nullptr;
@@ -111,6 +116,8 @@ PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* ar
         if (PyErr_Occurred()) return nullptr;
         PyErr_SetString(PyExc_SystemError, "internal error: cancelled without exception");
         return nullptr;
+    } catch (const engine::PoolStartError& e) {
+        PyErr_SetString(e.out_of_memory() ? PyExc_MemoryError : PyExc_RuntimeError, e.what());
     } catch (const core::Panic& p) {
         raise_panic(p.message());
     } catch (const std::bad_alloc&) {
@@ -291,6 +298,10 @@ int add_exported(PyObject* module, PyObject* name, PyObject* value) {
 }
 
 int exec_module(PyObject* module, ModuleId id) {
+    if (!engine::prepare_thread()) {
+        PyErr_NoMemory();
+        return -1;
+    }
     if (!PyModule_Check(module)) {
         raise_not_instance(module, "module");
         return -1;
@@ -349,6 +360,16 @@ Registrar::Registrar(const FuncDesc& desc, ModuleId module) {
     table_of(module).registered.push_back(&desc);
 }
 
+PyObject* call_registered(ModuleId id, const char* name, PyObject* const* argv, Py_ssize_t nargs) {
+    for (const FuncDesc* d : table_of(id).registered) {
+        if (std::strcmp(d->name, name) != 0) continue;
+        const CallPlan plan = make_plan(*d);
+        return call_impl(*d, plan, argv, nargs, nullptr);
+    }
+    PyErr_Format(PyExc_LookupError, "no function %s", name);
+    return nullptr;
+}
+
 PyModuleDef* module_def(ModuleId id) {
     switch (id) {
         case ModuleId::public_module: return &g_public_def;
@@ -363,19 +384,27 @@ PyModuleDef* module_def(ModuleId id) {
 namespace tarnvel::py {
 
 namespace {
-// 0: not known yet, 1: the main thread, 2: another thread. Reset in a forked child,
-// where the forking thread becomes the main one.
-thread_local int t_main_thread = 0;
-void forget_main_thread() { t_main_thread = 0; }
+// Which thread is the main one, cached per thread for the process it was computed in: a
+// forked child (where the forking thread becomes the main one) bumps the generation.
+std::atomic<unsigned> g_fork_generation{1};
+struct MainThreadCache {
+    unsigned generation;  // 0: not known yet
+    bool main;
+};
+thread_local MainThreadCache t_main_thread{0, false};
+void note_fork_in_child() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
 }  // namespace
 
 bool on_main_thread() noexcept {
-    if (t_main_thread == 0) {
-        static const bool registered = pthread_atfork(nullptr, nullptr, &forget_main_thread) == 0;
+    const unsigned gen = g_fork_generation.load(std::memory_order_relaxed);
+    MainThreadCache& c = t_main_thread;
+    if (c.generation != gen) {
+        static const bool registered = pthread_atfork(nullptr, nullptr, &note_fork_in_child) == 0;
         (void)registered;
-        t_main_thread = static_cast<pid_t>(syscall(SYS_gettid)) == getpid() ? 1 : 2;
+        c.main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+        c.generation = gen;
     }
-    return t_main_thread == 1;
+    return c.main;
 }
 
 bool poll_signals(void*) {

@@ -9,4 +9,9 @@ inline constexpr const char* kVersion = "0.4.1";
 
 PyModuleDef* module_def(ModuleId id);
 
+// Calls the function `name` of module `id`'s table as this library copy holds it (the
+// private test module uses it to run public functions on its own engine). NULL with an
+// exception set on failure, or LookupError for an unknown name.
+PyObject* call_registered(ModuleId id, const char* name, PyObject* const* argv, Py_ssize_t nargs);
+
 }  // namespace tarnvel::py

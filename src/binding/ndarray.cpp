@@ -11,8 +11,11 @@
 #include <Python.h>
 #include <numpy/arrayobject.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,14 +31,26 @@ struct Extent {
     std::uintptr_t lo, hi;  // [lo, hi)
 };
 
-std::mutex g_registry_mutex;
+// Both leaked and rebuilt in a forked child: the threads that held borrows (or the
+// mutex) do not exist there, so the child starts with an empty registry.
+alignas(std::mutex) unsigned char g_registry_mutex_storage[sizeof(std::mutex)];
+std::mutex* g_registry_mutex = new (g_registry_mutex_storage) std::mutex();
+std::vector<Extent>* g_registry = nullptr;
+
+void registry_after_fork_in_child() {
+    g_registry_mutex = new (g_registry_mutex_storage) std::mutex();
+    g_registry = nullptr;  // the parent's vector is abandoned as it is
+}
+
 std::vector<Extent>& registry() {
-    static auto* v = new std::vector<Extent>();  // leaked: outlives interpreter teardown
-    return *v;
+    static const bool registered = pthread_atfork(nullptr, nullptr, &registry_after_fork_in_child) == 0;
+    (void)registered;
+    if (!g_registry) g_registry = new std::vector<Extent>();  // leaked: outlives teardown
+    return *g_registry;
 }
 
 bool try_borrow(Extent e) {
-    std::lock_guard<std::mutex> lock(g_registry_mutex);
+    std::lock_guard<std::mutex> lock(*g_registry_mutex);
     auto& reg = registry();
     for (const Extent& x : reg)
         if (x.lo < e.hi && e.lo < x.hi) return false;
@@ -44,7 +59,7 @@ bool try_borrow(Extent e) {
 }
 
 void give_back(Extent e) {
-    std::lock_guard<std::mutex> lock(g_registry_mutex);
+    std::lock_guard<std::mutex> lock(*g_registry_mutex);
     auto& reg = registry();
     for (std::size_t i = 0; i < reg.size(); ++i) {
         if (reg[i].lo == e.lo && reg[i].hi == e.hi) {
@@ -199,6 +214,11 @@ bool borrow_array(PyObject* out, ElemKind kind, std::size_t count, bool writable
         }
     }
     buf.attach(out, PyArray_DATA(arr), count, ext.lo, ext.hi);
+    if (!buf.pinned()) {  // these arrays are always read or written without the lock
+        buf.release();
+        PyErr_SetString(PyExc_BufferError, kMsgOutBorrowed);
+        return false;
+    }
     return true;
 }
 
@@ -210,11 +230,25 @@ void OutBuffer::attach(PyObject* array, void* data, std::size_t count, std::uint
     count_ = count;
     reg_lo_ = reg_lo;
     reg_hi_ = reg_hi;
+    auto* arr = reinterpret_cast<PyArrayObject*>(array);
+    ndim_ = std::min(PyArray_NDIM(arr), 2);
+    for (int i = 0; i < ndim_; ++i) {
+        dims_[i] = PyArray_DIMS(arr)[i];
+        strides_[i] = PyArray_STRIDES(arr)[i];
+    }
+    // NumPy refuses to resize an array that has weak references, even with
+    // refcheck=False, so while this one lives the data cannot move or be freed under a
+    // kernel that runs without the lock. Without it (never seen) writes go through the
+    // checked copy instead.
+    guard_ = PyWeakref_NewRef(array, nullptr);
+    if (!guard_) PyErr_Clear();
 }
 
 void OutBuffer::release() {
     if (!array_) return;
     if (reg_hi_ != reg_lo_) give_back(Extent{reg_lo_, reg_hi_});
+    Py_XDECREF(guard_);
+    guard_ = nullptr;
     Py_DECREF(array_);
     array_ = nullptr;
     data_ = nullptr;
@@ -222,16 +256,35 @@ void OutBuffer::release() {
     reg_lo_ = reg_hi_ = 0;
 }
 
+// Resizing or reshaping an array while a call writes into it is unsupported; the copy
+// back finds out here, under the lock, rather than writing where the array no longer is.
+void OutBuffer::check_unchanged() {
+    auto* arr = reinterpret_cast<PyArrayObject*>(array_);
+    bool same = PyArray_DATA(arr) == data_ && std::min(PyArray_NDIM(arr), 2) == ndim_ &&
+                PyArray_NDIM(arr) <= 2 && static_cast<std::size_t>(PyArray_SIZE(arr)) == count_;
+    for (int i = 0; same && i < ndim_; ++i)
+        same = PyArray_DIMS(arr)[i] == dims_[i] && PyArray_STRIDES(arr)[i] == strides_[i];
+    const char* msg = nullptr;
+    if (!same) msg = kMsgOutChanged;
+    else if (count_ > 0 && !contiguous_ok(arr)) msg = kMsgOutContiguous;
+    if (msg) {
+        release();
+        PyErr_SetString(PyExc_BufferError, msg);
+        throw PyError{};
+    }
+}
+
+void OutBuffer::finish_direct() {
+    if (!array_) core::panic("output buffer written twice");
+    check_unchanged();
+    release();
+}
 
 void OutBuffer::write_bytes(const void* src, std::size_t count, std::size_t itemsize) {
     if (!array_) core::panic("output buffer written twice");
     if (count != count_) core::panic("output buffer size changed during the call");
-    if (count_ > 0 && !contiguous_ok(reinterpret_cast<PyArrayObject*>(array_))) {
-        release();
-        PyErr_SetString(PyExc_BufferError, kMsgOutContiguous);
-        throw PyError{};
-    }
-    if (count_ > 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array_)), src, count * itemsize);
+    check_unchanged();
+    if (count_ > 0) std::memcpy(data_, src, count * itemsize);
     release();
 }
 
@@ -252,12 +305,8 @@ void OutBuffer::write_rows_impl(std::span<const std::vector<T>> rows) {
     const std::size_t total = total_size(rows);
     if (!array_) core::panic("output buffer written twice");
     if (total != count_) core::panic("output buffer size changed during the call");
-    if (count_ > 0 && !contiguous_ok(reinterpret_cast<PyArrayObject*>(array_))) {
-        release();
-        PyErr_SetString(PyExc_BufferError, kMsgOutContiguous);
-        throw PyError{};
-    }
-    auto* dst = static_cast<char*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array_)));
+    check_unchanged();
+    auto* dst = static_cast<char*>(data_);
     for (const auto& r : rows) {
         if (!r.empty()) std::memcpy(dst, r.data(), r.size() * sizeof(T));
         dst += r.size() * sizeof(T);

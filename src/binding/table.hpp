@@ -173,6 +173,14 @@ public:
     void* data() const { return data_; }
     std::size_t count() const { return count_; }
 
+    // True when the array cannot be reallocated until release (see attach): only then may
+    // data() be written without the lock.
+    bool pinned() const { return guard_ != nullptr; }
+
+    // After a direct fill through data(): gives the borrow back, raising BufferError (and
+    // throwing PyError) if the array was reshaped meanwhile. Lock held.
+    void finish_direct();
+
     // Internal: set by validation; release() gives the borrow back (idempotent).
     void attach(PyObject* array, void* data, std::size_t count, std::uintptr_t reg_lo,
                 std::uintptr_t reg_hi);
@@ -182,10 +190,14 @@ private:
     void write_bytes(const void* src, std::size_t count, std::size_t itemsize);
     template <typename T>
     void write_rows_impl(std::span<const std::vector<T>> rows);
+    void check_unchanged();
     PyObject* array_ = nullptr;
+    PyObject* guard_ = nullptr;  // a weak reference: NumPy will not reallocate the array
     void* data_ = nullptr;
     std::size_t count_ = 0;
     std::uintptr_t reg_lo_ = 0, reg_hi_ = 0;  // registry extent; empty when not registered
+    int ndim_ = 0;                            // the layout that was validated
+    std::intptr_t dims_[2] = {}, strides_[2] = {};
 };
 
 // Converted arguments of one call, indexed like FuncDesc::params.
@@ -241,13 +253,13 @@ public:
 template <typename Fill>
 void fill_u32_out(OutBuffer& out, Fill&& fill) {
     constexpr std::size_t kDirectWrite = std::size_t{1} << 20;  // elements
-    if (out.count() >= kDirectWrite) {
+    if (out.count() >= kDirectWrite && out.pinned()) {
         auto* dst = static_cast<std::uint32_t*>(out.data());
         without_gil_interruptible([&] {
             fill(dst);
             return 0;
         });
-        out.release();
+        out.finish_direct();
         return;
     }
     engine::ScratchVector<std::uint32_t> flat(out.count());  // fill writes every element

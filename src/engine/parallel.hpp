@@ -14,12 +14,15 @@
 //
 // The pool is created by the first call that reaches the division step and is never
 // destroyed. Its size is the number of processors the process may run on, or the
-// positive integer in the environment variable TARNVEL_NUM_THREADS, read at creation.
+// positive integer in the environment variable TARNVEL_NUM_THREADS, read at creation;
+// either is clamped to kMaxWorkers. If the pool cannot start (no thread or no memory to
+// be had), run_range throws PoolStartError and the next call tries again.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <mutex>
 #include <span>
 #include <type_traits>
@@ -29,6 +32,41 @@
 #include "engine/cancel.hpp"
 
 namespace tarnvel::engine {
+
+// Most workers a pool has: more than this gives no speed on any machine we know of, and
+// each one costs a stack and a share of the heap.
+inline constexpr std::size_t kMaxWorkers = 256;
+
+// Stack of each worker. The deepest kernel needs a small fraction of it (a test measures
+// it); the default of 8 MiB per thread is what let many workers exhaust an address space.
+inline constexpr std::size_t kWorkerStackBytes = std::size_t{512} << 10;
+
+// The pool could not start; error() is the errno value of the cause.
+class PoolStartError final : public std::exception {
+public:
+    explicit PoolStartError(int error);
+    const char* what() const noexcept override { return what_; }
+    int error() const noexcept { return error_; }
+    bool out_of_memory() const noexcept;  // threads or memory could not be had
+
+private:
+    int error_;
+    char what_[128];
+};
+
+// Makes every later use of the engine's and the C++ runtime's per-thread state on this
+// thread free of lazy allocations: the C library allocates a thread's block of a shared
+// library's thread-local variables on first touch and aborts the process if it cannot.
+// Here the first touch happens right after a checked allocation of comfortably more
+// than that block. False when the memory could not be had (nothing touched then). Cheap
+// once it has succeeded on a thread. Pool workers call it when they start; callers
+// should call it before their first use of the engine on each thread.
+bool prepare_thread() noexcept;
+
+// Tests only: workers started after set_stack_painting(true) fill their free stack with
+// a pattern, and worker_stack_high_water() returns the most stack any of them has used.
+void set_stack_painting(bool on) noexcept;
+std::size_t worker_stack_high_water() noexcept;
 
 // Body of one piece: processes units [begin, end) in increasing order.
 using RangeFn = void (*)(void* ctx, std::size_t begin, std::size_t end);

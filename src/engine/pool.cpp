@@ -15,6 +15,13 @@
 // terminate the process, and the interpreter may still be finalising). A forked child
 // inherits no threads; an atfork handler only forgets the parent's pool, and the child
 // builds a fresh one on its next parallel call.
+//
+// Starting: every worker prepares its thread (see prepare_thread) before it reports in,
+// and the starter waits for all of them. If a thread or its memory cannot be had, the
+// workers already started are stopped and joined and PoolStartError is thrown; nothing
+// is published, so the next call tries again. Workers run on an explicit, modest stack
+// (kWorkerStackBytes) instead of the process default of 8 MiB, so that a large
+// TARNVEL_NUM_THREADS cannot take the whole address space.
 #include "engine/parallel.hpp"
 
 #include "engine/cancel.hpp"
@@ -22,6 +29,9 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <atomic>
 #include <condition_variable>
@@ -40,8 +50,10 @@
 namespace tarnvel::engine {
 namespace {
 
-constexpr std::size_t kMaxWorkers = 1024;
 constexpr int kSpinRounds = 64;
+// A free block of this size lets the thread-local block (a few KiB) come from memory
+// the thread just released, and is small enough to stay inside the heap.
+constexpr std::size_t kProbeBytes = std::size_t{64} << 10;
 
 struct Pool;
 struct Worker;
@@ -56,6 +68,9 @@ struct Worker {
     std::size_t index = 0;
     std::mutex mu;
     std::deque<Job*> jobs;  // owner works at the back, thieves take from the front
+    pthread_t thread{};
+    // Stack bounds, recorded only when stack painting is on (tests).
+    std::uintptr_t stack_lo = 0, stack_hi = 0;
 };
 
 // The worker the current thread is, if any.
@@ -75,6 +90,13 @@ struct Pool {
     std::condition_variable sleep_cv;
     std::atomic<std::int64_t> pending{0};
     std::size_t sleepers = 0;  // guarded by sleep_mu
+    std::atomic<bool> stopping{false};  // set only by a start that failed
+
+    // Start-up reports, guarded by start_mu.
+    std::mutex start_mu;
+    std::condition_variable start_cv;
+    std::size_t reported = 0;
+    bool any_failed = false;
 
     void announce() {
         bool wake;
@@ -146,6 +168,7 @@ struct Pool {
     void work_until(Worker* self, const std::atomic<bool>* done) {
         for (;;) {
             if (done && done->load(std::memory_order_acquire)) return;
+            if (!done && stopping.load(std::memory_order_acquire)) return;
             if (Job* j = find_work(self)) {
                 j->exec(j, self);
                 continue;
@@ -161,7 +184,8 @@ struct Pool {
             ++sleepers;
             sleep_cv.wait(lock, [&] {
                 return pending.load(std::memory_order_relaxed) > 0 ||
-                       (done && done->load(std::memory_order_acquire));
+                       (done && done->load(std::memory_order_acquire)) ||
+                       stopping.load(std::memory_order_acquire);
             });
             --sleepers;
         }
@@ -305,13 +329,47 @@ struct RootJob : Job {
     }
 };
 
-void worker_main(Worker* self) {
+std::atomic<bool> g_paint_stacks{false};
+constexpr std::uint64_t kPaint = 0x5eed5eed5eed5eedULL;
+
+// Fills the unused part of this thread's stack with kPaint (tests measure how deep the
+// kernels reach by finding the lowest overwritten word).
+[[gnu::noinline]] void paint_stack(Worker* self) {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+    void* addr = nullptr;
+    std::size_t size = 0;
+    const bool ok = pthread_attr_getstack(&attr, &addr, &size) == 0;
+    pthread_attr_destroy(&attr);
+    if (!ok) return;
+    const auto lo = reinterpret_cast<std::uintptr_t>(addr);
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    // Leave this frame and the red zone alone; skip the lowest page (guard side).
+    auto* p = reinterpret_cast<volatile std::uint64_t*>((lo + 4096 + 7) & ~std::uintptr_t{7});
+    auto* end = reinterpret_cast<volatile std::uint64_t*>((here - 1024) & ~std::uintptr_t{7});
+    for (; p < end; ++p) *p = kPaint;
+    self->stack_lo = lo + 4096;
+    self->stack_hi = lo + size;
+}
+
+void* worker_main(void* arg) {
+    auto* self = static_cast<Worker*>(arg);
+    Pool* pool = self->pool;
     // Signals belong to the Python threads; workers never handle them.
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    t_worker = self;
-    self->pool->work_until(self, nullptr);
+    const bool ready = prepare_thread();
+    if (ready) t_worker = self;
+    if (ready && g_paint_stacks.load(std::memory_order_relaxed)) paint_stack(self);
+    {
+        const std::lock_guard<std::mutex> lock(pool->start_mu);
+        ++pool->reported;
+        if (!ready) pool->any_failed = true;
+        pool->start_cv.notify_all();
+    }
+    if (ready) pool->work_until(self, nullptr);
+    return nullptr;
 }
 
 std::size_t processors_available() {
@@ -325,7 +383,7 @@ std::size_t processors_available() {
     return hc ? hc : 1;
 }
 
-// TARNVEL_NUM_THREADS: a positive decimal integer (capped at kMaxWorkers); anything else
+// TARNVEL_NUM_THREADS: a positive decimal integer, clamped to kMaxWorkers; anything else
 // is ignored.
 std::size_t wanted_workers() {
     if (const char* s = std::getenv("TARNVEL_NUM_THREADS")) {
@@ -351,6 +409,50 @@ void after_fork_in_child() {
     g_create_mu = new (g_create_mu_storage) std::mutex();
 }
 
+// Stops and joins the first `started` workers of a pool that failed to start, then frees it.
+void abandon(Pool* p, std::size_t started) {
+    p->stopping.store(true, std::memory_order_release);
+    p->wake_all();
+    for (std::size_t i = 0; i < started; ++i) pthread_join(p->slots[i].thread, nullptr);
+    delete p;
+}
+
+Pool* start_pool() {
+    const std::size_t wanted = wanted_workers();
+    Pool* p = new Pool(wanted);
+    for (std::size_t i = 0; i < wanted; ++i) {
+        Worker* w = &p->slots[i];
+        w->pool = p;
+        w->index = i;
+    }
+    pthread_attr_t attr;
+    int rc = pthread_attr_init(&attr);
+    if (rc != 0) {
+        delete p;
+        throw PoolStartError(rc);
+    }
+    rc = pthread_attr_setstacksize(&attr, kWorkerStackBytes);
+    std::size_t started = 0;
+    for (; rc == 0 && started < wanted; ++started) {
+        rc = pthread_create(&p->slots[started].thread, &attr, &worker_main, &p->slots[started]);
+        if (rc != 0) break;
+    }
+    pthread_attr_destroy(&attr);
+    bool failed;
+    {
+        std::unique_lock<std::mutex> lock(p->start_mu);
+        p->start_cv.wait(lock, [&] { return p->reported == started; });
+        failed = p->any_failed;
+    }
+    if (rc != 0 || failed) {
+        abandon(p, started);
+        throw PoolStartError(rc != 0 ? rc : ENOMEM);
+    }
+    for (std::size_t i = 0; i < started; ++i) pthread_detach(p->slots[i].thread);
+    p->count.store(started, std::memory_order_release);
+    return p;
+}
+
 Pool* get_pool() {
     Pool* p = g_pool.load(std::memory_order_acquire);
     if (p) return p;
@@ -359,21 +461,7 @@ Pool* get_pool() {
     if (p) return p;
     static const bool registered = pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
     (void)registered;
-    const std::size_t wanted = wanted_workers();
-    p = new Pool(wanted);  // leaked on purpose
-    for (std::size_t i = 0; i < wanted; ++i) {
-        Worker* w = &p->slots[i];
-        w->pool = p;
-        w->index = i;
-    }
-    for (std::size_t i = 0; i < wanted; ++i) {
-        try {
-            std::thread(worker_main, &p->slots[i]).detach();
-        } catch (...) {
-            break;  // the pool runs with the workers it could start
-        }
-        p->count.store(i + 1, std::memory_order_release);
-    }
+    p = start_pool();  // leaked on purpose
     g_pool.store(p, std::memory_order_release);
     return p;
 }
@@ -441,6 +529,93 @@ std::size_t worker_count() {
 }
 
 bool pool_started() { return g_pool.load(std::memory_order_acquire) != nullptr; }
+
+PoolStartError::PoolStartError(int error) : error_(error) {
+    std::snprintf(what_, sizeof what_, "cannot start the worker threads: %s", std::strerror(error));
+}
+
+bool PoolStartError::out_of_memory() const noexcept { return error_ == EAGAIN || error_ == ENOMEM; }
+
+namespace {
+// The thread that prepared itself most recently (most programs call from one thread):
+// its check is a compare, without the key lookup. A thread forgets it at exit, before
+// its descriptor (and so its pthread_t) can be reused by a new, unprepared thread.
+std::atomic<pthread_t> g_recent{};
+
+void forget_thread(void* mark) {
+    pthread_t self = pthread_self();
+    g_recent.compare_exchange_strong(self, pthread_t{});
+    ::operator delete(mark);
+}
+
+pthread_key_t g_ready_key;
+// 1: the key exists; -1: it could not be created (every call then prepares afresh).
+// A forked child may reuse the descriptors of the parent's other threads, so it starts
+// with no recent thread.
+int g_key_state = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_recent.store(pthread_t{}, std::memory_order_relaxed); });
+    return pthread_key_create(&g_ready_key, &forget_thread) == 0 ? 1 : -1;
+}();
+
+// The C++ runtime keeps its per-thread exception state in this library's thread-local
+// block too (libstdc++ is linked in statically). Throwing once, after the probe, makes
+// every later throw on this thread free of allocations that could abort.
+[[gnu::noinline]] void throw_once() { throw Cancelled(); }
+
+bool touch_thread_locals() noexcept {
+    void* probe = std::malloc(kProbeBytes);
+    if (!probe) return false;
+    static_cast<volatile char*>(probe)[0] = 0;
+    std::free(probe);
+    // Any access allocates the whole block; these are all of the engine's.
+    detail::ThreadCancel& tc = detail::thread_cancel();
+    asm volatile("" : : "r"(&tc), "r"(&t_worker) : "memory");
+    try {
+        throw_once();
+    } catch (const Cancelled&) {
+    }
+    return true;
+}
+}  // namespace
+
+bool prepare_thread() noexcept {
+    const pthread_t self = pthread_self();
+    if (g_recent.load(std::memory_order_relaxed) == self) [[likely]]
+        return true;
+    if (g_key_state == 1 && pthread_getspecific(g_ready_key) != nullptr) {
+        g_recent.store(self, std::memory_order_relaxed);
+        return true;
+    }
+    if (!touch_thread_locals()) return false;
+    if (g_key_state != 1) return true;
+    // The marker is a small heap record, owned by the thread and freed at its exit.
+    void* mark = ::operator new(sizeof(void*), std::nothrow);
+    if (!mark) return true;  // prepared now; the next call simply checks again
+    if (pthread_setspecific(g_ready_key, mark) != 0) {
+        ::operator delete(mark);
+        return true;
+    }
+    g_recent.store(self, std::memory_order_relaxed);
+    return true;
+}
+
+void set_stack_painting(bool on) noexcept { g_paint_stacks.store(on, std::memory_order_relaxed); }
+
+std::size_t worker_stack_high_water() noexcept {
+    Pool* p = g_pool.load(std::memory_order_acquire);
+    if (!p) return 0;
+    std::size_t deepest = 0;
+    const std::size_t n = p->count.load(std::memory_order_acquire);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Worker& w = p->slots[i];
+        if (!w.stack_lo) continue;
+        auto* q = reinterpret_cast<const volatile std::uint64_t*>((w.stack_lo + 7) & ~std::uintptr_t{7});
+        auto* end = reinterpret_cast<const volatile std::uint64_t*>(w.stack_hi);
+        while (q < end && *q == kPaint) ++q;
+        deepest = std::max(deepest, static_cast<std::size_t>(w.stack_hi - reinterpret_cast<std::uintptr_t>(q)));
+    }
+    return deepest;
+}
 
 namespace detail {
 

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "binding/module.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
 #include "core/common/panic.hpp"
@@ -203,6 +204,39 @@ PyObject* ratio_batch_section_seconds(Args& a) {
     return to_py_f64(best);
 }
 
+// Workers started after this fill their free stack with a pattern (see
+// engine_stack_high_water); call before this module's pool starts.
+PyObject* engine_paint_stacks(Args&) {
+    engine::set_stack_painting(true);
+    return to_py_none();
+}
+
+// (most stack any worker of this module's pool has used, the stack each worker has)
+PyObject* engine_stack_high_water(Args&) {
+    PyObject* items[] = {PyLong_FromSize_t(engine::worker_stack_high_water()),
+                         PyLong_FromSize_t(engine::kWorkerStackBytes)};
+    return tuple_of(items);
+}
+
+// public_call(name, args): the public function `name` called with the tuple args, run on
+// this module's copy of the engine (whose workers a test can inspect).
+PyObject* public_call(Args& a) {
+    PyObject* name = a.object(0);
+    PyObject* args = a.object(1);
+    if (!PyUnicode_Check(name) || !PyTuple_Check(args)) {
+        PyErr_SetString(PyExc_TypeError, "public_call(name: str, args: tuple)");
+        throw PyError{};
+    }
+    const char* n = PyUnicode_AsUTF8AndSize(name, nullptr);
+    if (!n) throw PyError{};
+    const Py_ssize_t nargs = PyTuple_Size(args);
+    std::vector<PyObject*> argv(static_cast<std::size_t>(nargs));
+    for (Py_ssize_t i = 0; i < nargs; ++i) argv[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
+    PyObject* r = call_registered(ModuleId::public_module, n, argv.data(), nargs);
+    if (!r) throw PyError{};
+    return r;
+}
+
 constexpr Param kN[] = {{"n", Kind::u64}};
 constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
 constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
@@ -231,6 +265,13 @@ TARNVEL_REGISTER_TEST_FUNCTION(kSpinDesc);
 TARNVEL_REGISTER_TEST_FUNCTION(kScratch);
 const FuncDesc kSectionDesc{"ratio_batch_section_seconds", kSection, "", &ratio_batch_section_seconds};
 TARNVEL_REGISTER_TEST_FUNCTION(kSectionDesc);
+const FuncDesc kPaint{"engine_paint_stacks", {}, "", &engine_paint_stacks};
+const FuncDesc kHighWater{"engine_stack_high_water", {}, "", &engine_stack_high_water};
+constexpr Param kPublicCall[] = {{"name", Kind::object}, {"args", Kind::object}};
+const FuncDesc kPublicCallDesc{"public_call", kPublicCall, "", &public_call};
+TARNVEL_REGISTER_TEST_FUNCTION(kPaint);
+TARNVEL_REGISTER_TEST_FUNCTION(kHighWater);
+TARNVEL_REGISTER_TEST_FUNCTION(kPublicCallDesc);
 
 }  // namespace
 }  // namespace tarnvel::py

@@ -249,8 +249,11 @@ bool cdist_packed(std::span<const Text> a, std::span<const Text> b, std::uint32_
             PreparedQuery q(pats[i]);
             q.prepare_codepoints();
             const std::size_t off = pat_off(i);
-            for (std::size_t t = 0; t < nt; ++t)
+            // A row of long texts can take a second: stop between its pairs too.
+            for (std::size_t t = 0; t < nt; ++t) {
+                if (t != 0) engine::interruption_point();
                 out[off + text_off[t]] = distance_to(q, texts[t], text_ascii[t], s);
+            }
         }
     });
     return true;
