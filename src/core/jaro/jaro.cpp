@@ -81,7 +81,7 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     while (cap < 2 * b.size) cap <<= 1;
     std::vector<std::uint32_t> keys(cap, 0), ids(cap, 0);  // key 0 is below 256: free slot
     auto slot = [&](std::uint32_t c) { return static_cast<std::size_t>(c * 0x9E3779B1u) & (cap - 1); };
-    std::uint32_t rows = 0;
+    std::uint32_t rows = 0, wide_rows = 0;
     auto id_of = [&](std::uint32_t c, bool insert) -> std::uint32_t {
         if (c < 256) {
             if (insert && dense[c] == detail::kNoRow) dense[c] = rows++;
@@ -93,13 +93,11 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
         if (!insert) return detail::kNoRow;
         keys[h] = c;
         ids[h] = rows++;
+        ++wide_rows;
         return ids[h];
     };
     std::vector<std::uint32_t> bid(b.size);
     for (std::size_t k = 0; k < b.size; ++k) bid[k] = id_of(b[k], true);
-    const std::size_t wide_rows = rows - std::count_if(dense.begin(), dense.end(), [](std::uint32_t r) {
-                                      return r != detail::kNoRow;
-                                  });
     if (!dense_table_fits(pattern_limits(), wide_rows, wb)) {
         // Rows of masks would grow with |b| times its alphabet: position lists instead.
         std::vector<std::size_t> start(std::size_t{rows} + 1, 0);
