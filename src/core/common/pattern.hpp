@@ -103,12 +103,18 @@ public:
                 slots_.assign(cap, 0);
                 const PatternLimits limits = pattern_limits();
                 for (std::size_t i = 0; i < p.size; ++i) {
-                    std::uint64_t* row = row_for_insert(static_cast<std::uint32_t>(p[i]), limits);
+                    const auto c = static_cast<std::uint32_t>(p[i]);
+                    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+                    if (c < 256) {
+                        rows_[std::size_t{c} * words_ + i / 64] |= bit;
+                        continue;
+                    }
+                    std::uint64_t* row = wide_row_for_insert(c, limits);
                     if (row == nullptr) {
                         assign_blocked(p, limits);
                         return;
                     }
-                    row[i / 64] |= std::uint64_t{1} << (i % 64);
+                    row[i / 64] |= bit;
                 }
                 return;
             }
@@ -202,9 +208,8 @@ private:
         }
     }
 
-    // Null when a new row would make the dense table too large.
-    std::uint64_t* row_for_insert(std::uint32_t c, const PatternLimits& limits) {
-        if (c < 256) return rows_.data() + std::size_t{c} * words_;
+    // The row of c >= 256; null when a new row would make the dense table too large.
+    std::uint64_t* wide_row_for_insert(std::uint32_t c, const PatternLimits& limits) {
         const std::size_t mask = keys_.size() - 1;
         for (std::size_t h = hash(c) & mask;; h = (h + 1) & mask) {
             if (keys_[h] == c) return rows_.data() + slots_[h] * words_;
