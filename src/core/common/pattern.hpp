@@ -224,8 +224,9 @@ private:
     }
 
     // The blocked form (keys_ and slots_ already sized for p's symbols >= 256).
+    // Rare and costly next to the dense build: kept out of line so assign() stays small.
     template <typename CharT>
-    void assign_blocked(Seq<CharT> p, const PatternLimits& limits) {
+    [[gnu::noinline, gnu::cold]] void assign_blocked(Seq<CharT> p, const PatternLimits& limits) {
         blocked_ = true;
         extra_ = 0;
         std::fill(keys_.begin(), keys_.end(), kEmpty);
