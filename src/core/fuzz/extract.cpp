@@ -138,7 +138,7 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                         // Most wide symbols of a choice are absent from the query: the
                         // filter answers that without a hash probe.
                         const std::uint32_t h = c & 4095;
-                        mask = (wide_filter_[h >> 6] >> (h & 63)) & 1 ? block_.row(c)[0] : 0;
+                        mask = (wide_filter_[h >> 6] >> (h & 63)) & 1 ? block_.get(0, c) : 0;
                     }
                 }
                 v = lcs_step(v, mask);
@@ -158,6 +158,13 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
         }
         case Mode::cp_block: {
             const BlockPattern& p = block_;
+            if (p.blocked()) {
+                BlockPattern::Rows rows(p);
+                return lcs_words(
+                    p, size,
+                    [&](std::size_t& i) -> const std::uint64_t* { return rows(next_code_point(s, i)); },
+                    choice_len);
+            }
             return lcs_words(
                 p, size,
                 [&](std::size_t& i) -> const std::uint64_t* { return p.row(next_code_point(s, i)); },

@@ -120,8 +120,14 @@ std::size_t lcs_blocked(const BlockPattern& p, Seq<CharT> s, std::vector<std::ui
     const std::size_t words = p.words();
     v.assign(words, ~std::uint64_t{0});
     std::uint64_t* vp = v.data();
-    for (std::size_t j = 0; j < s.size; ++j)
-        detail::lcs_step_words(vp, p.row(static_cast<std::uint32_t>(s[j])), words);
+    if (!p.blocked()) {
+        for (std::size_t j = 0; j < s.size; ++j)
+            detail::lcs_step_words(vp, p.row(static_cast<std::uint32_t>(s[j])), words);
+    } else {
+        BlockPattern::Rows rows(p);
+        for (std::size_t j = 0; j < s.size; ++j)
+            detail::lcs_step_words(vp, rows(static_cast<std::uint32_t>(s[j])), words);
+    }
     std::size_t lcs = 0;
     const std::size_t len = p.size();
     for (std::size_t w = 0; w < words; ++w) {

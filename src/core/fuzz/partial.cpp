@@ -290,12 +290,7 @@ public:
     explicit BlockNeedle(Seq<CharT> needle)
         : needle_(needle), fwd_(needle), words_(fwd_.words()), v_(words_) {}
 
-    bool contains(CharT c) const {
-        const std::uint64_t* row = fwd_.row(static_cast<std::uint32_t>(c));
-        for (std::size_t w = 0; w < words_; ++w)
-            if (row[w] != 0) return true;
-        return false;
-    }
+    bool contains(CharT c) const { return fwd_.contains(static_cast<std::uint32_t>(c)); }
 
     std::size_t window_lcs(const CharT* s, std::size_t n) {
         return lcs_blocked(fwd_, Seq<CharT>{s, n}, v_);
@@ -309,8 +304,9 @@ public:
     template <typename F>
     bool scan_prefixes(const CharT* s, std::size_t n, F&& f) {
         std::fill(v_.begin(), v_.end(), ~std::uint64_t{0});
+        BlockPattern::Rows rows(fwd_);
         for (std::size_t j = 0; j < n; ++j) {
-            step(fwd_.row(static_cast<std::uint32_t>(s[j])));
+            step(rows(static_cast<std::uint32_t>(s[j])));
             if (contains(s[j]) && f(j + 1, count())) return true;
         }
         return false;
@@ -320,9 +316,10 @@ public:
         std::vector<CharT> reversed(needle_.begin(), needle_.end());
         std::reverse(reversed.begin(), reversed.end());
         const BlockPattern rev(Seq<CharT>{reversed.data(), reversed.size()});
+        BlockPattern::Rows rows(rev);
         std::fill(v_.begin(), v_.end(), ~std::uint64_t{0});
         for (std::size_t k = 1; k <= n; ++k) {
-            step(rev.row(static_cast<std::uint32_t>(s[n - k])));
+            step(rows(static_cast<std::uint32_t>(s[n - k])));
             out[k] = count();
         }
     }

@@ -4,7 +4,8 @@
 // Routing of jaro(): ASCII pairs of at most 64 bytes take the one-word kernel, longer
 // ASCII pairs the multi-word kernel (table on the stack up to 128 bytes); code point
 // pairs of at most 128 code points each take the scan with stack flags (no allocation
-// besides the decoded vectors), longer ones the multi-word kernel over a symbol map.
+// besides the decoded vectors), longer ones the multi-word kernel over a symbol map (or,
+// when rows of masks for all of b's symbols would be large, over position lists).
 // All of them return the scan's value bit for bit.
 #include "core/jaro/jaro.hpp"
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "core/common/panic.hpp"
+#include "core/common/pattern.hpp"
 #include "core/jaro/jaro_kernels.hpp"
 #include "core/jaro/jaro_scalar.hpp"
 #include "core/jaro/jaro_simd.hpp"
@@ -79,7 +81,7 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     while (cap < 2 * b.size) cap <<= 1;
     std::vector<std::uint32_t> keys(cap, 0), ids(cap, 0);  // key 0 is below 256: free slot
     auto slot = [&](std::uint32_t c) { return static_cast<std::size_t>(c * 0x9E3779B1u) & (cap - 1); };
-    std::uint32_t rows = 0;
+    std::uint32_t rows = 0, wide_rows = 0;
     auto id_of = [&](std::uint32_t c, bool insert) -> std::uint32_t {
         if (c < 256) {
             if (insert && dense[c] == detail::kNoRow) dense[c] = rows++;
@@ -91,10 +93,24 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
         if (!insert) return detail::kNoRow;
         keys[h] = c;
         ids[h] = rows++;
+        ++wide_rows;
         return ids[h];
     };
     std::vector<std::uint32_t> bid(b.size);
     for (std::size_t k = 0; k < b.size; ++k) bid[k] = id_of(b[k], true);
+    if (!dense_table_fits(pattern_limits(), wide_rows, wb)) {
+        // Rows of masks would grow with |b| times its alphabet: position lists instead.
+        std::vector<std::size_t> start(std::size_t{rows} + 1, 0);
+        for (std::size_t k = 0; k < b.size; ++k) ++start[bid[k] + 1];
+        for (std::size_t r = 0; r < rows; ++r) start[r + 1] += start[r];
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        std::vector<std::uint32_t> pos(b.size);
+        for (std::size_t k = 0; k < b.size; ++k) pos[next[bid[k]]++] = static_cast<std::uint32_t>(k);
+        std::copy(start.begin(), start.end() - 1, next.begin());
+        std::vector<std::uint64_t> F(wb, 0), A(wa, 0);
+        return detail::jaro_lists(a, b, [&](std::uint32_t c) { return id_of(c, false); }, start.data(),
+                                  pos.data(), next.data(), F.data(), A.data());
+    }
     std::vector<std::uint64_t> peq(std::size_t{rows} * wb, 0), F(wb, 0), A(wa, 0);
     for (std::size_t k = 0; k < b.size; ++k) peq[bid[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
     std::vector<std::uint32_t> next(rows, 0);

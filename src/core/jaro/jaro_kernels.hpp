@@ -115,4 +115,50 @@ double jaro_blocks(Seq<CharA> a, Seq<CharB> b, IdFn&& id, const std::uint64_t* r
     return jaro_finish(m, t, la, lb);
 }
 
+// jaro_blocks with each symbol's positions in b as a sorted list instead of a row of
+// masks (memory O(|b|) whatever the alphabet): pos[start[r] .. start[r + 1]) are the
+// positions of symbol r, and next[r] (starting at start[r]) indexes the first of them
+// not yet taken or left behind. The same merge argument applies: positions before lo
+// never return to a later window, so the first listed position at or after lo is the
+// scan's choice when it is at most hi. F and A as for jaro_blocks.
+template <typename CharA, typename CharB, typename IdFn>
+double jaro_lists(Seq<CharA> a, Seq<CharB> b, IdFn&& id, const std::size_t* start,
+                  const std::uint32_t* pos, std::size_t* next, std::uint64_t* F, std::uint64_t* A) {
+    const std::size_t la = a.size, lb = b.size;
+    const std::size_t w = jaro_window(la, lb);
+    std::uint64_t m = 0;
+    for (std::size_t i = 0; i < la; ++i) {
+        const std::size_t lo = i >= w ? i - w : 0;
+        if (lo >= lb) break;
+        const std::uint32_t r = id(a[i]);
+        if (r == kNoRow) continue;
+        const std::size_t hi = std::min(lb - 1, i + w);
+        std::size_t x = next[r];
+        const std::size_t end = start[r + 1];
+        while (x < end && pos[x] < lo) ++x;
+        next[r] = x;
+        if (x == end || pos[x] > hi) continue;
+        const std::size_t k = pos[x];
+        F[k / 64] |= std::uint64_t{1} << (k % 64);
+        A[i / 64] |= std::uint64_t{1} << (i % 64);
+        next[r] = x + 1;
+        ++m;
+    }
+    if (m == 0) return 0.0;
+    std::uint64_t t = 0;
+    std::size_t kw = 0;
+    std::uint64_t fw = F[0];
+    const std::size_t wa = (la + 63) / 64;
+    for (std::size_t iw = 0; iw < wa; ++iw) {
+        for (std::uint64_t x = A[iw]; x; x &= x - 1) {
+            const std::size_t i = iw * 64 + static_cast<std::size_t>(std::countr_zero(x));
+            while (fw == 0) fw = F[++kw];
+            const std::size_t k = kw * 64 + static_cast<std::size_t>(std::countr_zero(fw));
+            t += static_cast<std::uint32_t>(a[i]) != static_cast<std::uint32_t>(b[k]);
+            fw &= fw - 1;
+        }
+    }
+    return jaro_finish(m, t, la, lb);
+}
+
 }  // namespace tarnvel::core::detail

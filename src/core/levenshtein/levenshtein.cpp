@@ -19,7 +19,8 @@ std::uint32_t long_pair(Seq<CharT> a, Seq<CharT> b) {
     if (a.size == 0) return static_cast<std::uint32_t>(b.size);
     const BlockPattern p(a);
     std::vector<std::uint64_t> work;
-    const auto striped = dispatch::kernels().lev_blocked;
+    // The vector kernel gathers from dense rows; a blocked pattern takes the scalar route.
+    const auto striped = p.blocked() ? nullptr : dispatch::kernels().lev_blocked;
     const std::size_t d = b.size - a.size;
     if (striped == nullptr && p.words() > 2) {
         // A narrow band first; if the distance is larger, that run's (over)estimate r is

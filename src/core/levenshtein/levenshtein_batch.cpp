@@ -32,15 +32,17 @@ struct PreparedQuery {
     bool ascii = false;
     std::optional<MyersPattern> word;  // ASCII, 1 to 64 bytes
     std::vector<std::uint32_t> cps;     // decoded code points (non-ASCII candidates)
-    BlockPattern cp_pattern;            // over cps, when non-empty
+    BlockPattern cp_pattern;            // over cps, when of 1 to 64 symbols
 
     explicit PreparedQuery(Text q) : text(q), ascii(is_ascii(q)) {
         if (ascii && q.size >= 1 && q.size <= 64) word.emplace(q.bytes(), q.size);
     }
-    // Code-point form, needed once a non-ASCII text meets this query.
+    // Code-point form, needed once a non-ASCII text meets this query. Only a query of at
+    // most 64 symbols reads cp_pattern (longer ones build a pattern per pair, on the
+    // shorter side), so only such a query builds it.
     void prepare_codepoints() {
         decode_utf8(text, cps);
-        if (!cps.empty()) cp_pattern.assign(cp_seq(cps));
+        if (!cps.empty() && cps.size() <= 64) cp_pattern.assign(cp_seq(cps));
     }
 };
 

@@ -49,9 +49,12 @@ inline BlockStep advance_block(std::uint64_t eq, std::uint64_t& pv, std::uint64_
 // Distance between the pattern of p (length >= 1) and text t over the whole matrix.
 // Two text symbols are processed per sweep, the second one word behind the first, so the
 // two carry chains through the blocks overlap.
-template <typename CharT>
-std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std::uint64_t>& work) {
-    using detail::advance_block;
+namespace detail {
+
+// myers_blocked over rows given by row_a / row_b (one reader per row held at once).
+template <typename CharT, typename RowA, typename RowB>
+std::uint32_t myers_blocked_rows(const BlockPattern& p, Seq<CharT> t, std::vector<std::uint64_t>& work,
+                                 RowA&& row_a, RowB&& row_b) {
     const std::size_t words = p.words();
     const std::size_t m = p.size();
     work.assign(2 * words, 0);
@@ -65,8 +68,8 @@ std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std
     engine::StepCheck check(2 * words);
     for (; j + 1 < t.size; j += 2) {
         check();
-        const std::uint64_t* ra = p.row(static_cast<std::uint32_t>(t[j]));
-        const std::uint64_t* rb = p.row(static_cast<std::uint32_t>(t[j + 1]));
+        const std::uint64_t* ra = row_a(static_cast<std::uint32_t>(t[j]));
+        const std::uint64_t* rb = row_b(static_cast<std::uint32_t>(t[j + 1]));
         std::uint64_t hpa = 1, hna = 0, hpb = 1, hnb = 0;  // row 0 grows by one per symbol
         detail::BlockStep sa = advance_block(ra[0], vp[0], vn[0], hpa, hna), sb{0, 0};
         for (std::size_t w = 1; w < words; ++w) {
@@ -80,7 +83,7 @@ std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std
         score -= (sb.mh & last) != 0;
     }
     if (j < t.size) {
-        const std::uint64_t* ra = p.row(static_cast<std::uint32_t>(t[j]));
+        const std::uint64_t* ra = row_a(static_cast<std::uint32_t>(t[j]));
         std::uint64_t hp = 1, hn = 0;
         detail::BlockStep sa{0, 0};
         for (std::size_t w = 0; w < words; ++w) sa = advance_block(ra[w], vp[w], vn[w], hp, hn);
@@ -90,16 +93,29 @@ std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std
     return static_cast<std::uint32_t>(score);
 }
 
+}  // namespace detail
+
+template <typename CharT>
+std::uint32_t myers_blocked(const BlockPattern& p, Seq<CharT> t, std::vector<std::uint64_t>& work) {
+    if (!p.blocked()) {
+        auto row = [&](std::uint32_t c) { return p.row(c); };
+        return detail::myers_blocked_rows(p, t, work, row, row);
+    }
+    BlockPattern::Rows ra(p), rb(p);
+    return detail::myers_blocked_rows(p, t, work, ra, rb);
+}
+
 // The same recurrence restricted to the diagonal band that a path of cost <= k can use
 // (Ukkonen): with D = |t| - |p| >= 0, row i of column c is needed only when
 // c - (D+k)/2 <= i <= c + (k-D)/2. Blocks entering the band at the bottom start from
 // vertical deltas of +1 and the top block of the band takes a horizontal delta of +1 from
 // above; both can only overestimate, so the result is never below the distance, and it
 // is the distance whenever that is <= k (an optimal path then stays inside the band).
-template <typename CharT>
-std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
-                           std::vector<std::uint64_t>& work) {
-    using detail::advance_block;
+namespace detail {
+
+template <typename CharT, typename Row>
+std::uint64_t myers_banded_rows(const BlockPattern& p, Seq<CharT> t, std::size_t k,
+                                std::vector<std::uint64_t>& work, Row&& row_of) {
     const std::size_t words = p.words();
     const std::size_t m = p.size();
     const std::size_t n = t.size;
@@ -128,7 +144,7 @@ std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
             score[last] = score[last - 1] + (bottom(last) - 64 * last);
         }
         if (c > lo_off) first = std::max(first, block_of(c - lo_off));
-        const std::uint64_t* row = p.row(static_cast<std::uint32_t>(t[c - 1]));
+        const std::uint64_t* row = row_of(static_cast<std::uint32_t>(t[c - 1]));
         std::uint64_t hp = 1, hn = 0;
         const std::size_t full_end = last < words - 1 ? last + 1 : words - 1;
         std::size_t b = first;
@@ -143,6 +159,16 @@ std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
         }
     }
     return score[words - 1];
+}
+
+}  // namespace detail
+
+template <typename CharT>
+std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
+                           std::vector<std::uint64_t>& work) {
+    if (!p.blocked()) return detail::myers_banded_rows(p, t, k, work, [&](std::uint32_t c) { return p.row(c); });
+    BlockPattern::Rows rows(p);
+    return detail::myers_banded_rows(p, t, k, work, rows);
 }
 
 // Lengths of the common prefix and (of what remains) the common suffix.
