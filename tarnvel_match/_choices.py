@@ -13,9 +13,15 @@ __all__ = ["Choices", "as_items", "pack"]
 
 
 def as_items(iterable: Any, what: str) -> Sequence[Any]:
-    """The items of an iterable as a list or tuple (lists and tuples are used as given)."""
-    if isinstance(iterable, (list, tuple)):
+    """The items of an iterable as the package's own list or tuple.
+
+    A list is copied: the native collection borrows the items while Python code may run
+    (a processor, another thread), and a Choices must not change when the caller's list
+    does. A tuple cannot change and is used as given."""
+    if type(iterable) is tuple:
         return iterable
+    if type(iterable) is list:
+        return iterable.copy()
     if isinstance(iterable, (str, bytes)):
         raise TypeError(f"{what} must be an iterable of str, not a single {type(iterable).__name__}")
     try:
