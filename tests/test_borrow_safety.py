@@ -96,10 +96,13 @@ FORK_BORROW = """
     rng = random.Random(2)
     a = ["".join(rng.choice("abcdefgh") for _ in range(400)) for _ in range(48)]
     out = np.zeros((len(a), len(a)), dtype=np.uint32)
+    stop = threading.Event()
     def big():
-        while True:  # the probe below may hold the array for a moment
+        # Calls again until the fork is done, so that however fast a call is, the probe
+        # below finds one holding its borrow (the probe may itself hold the array).
+        while not stop.is_set():
             try:
-                return t.damerau_levenshtein_cdist_into(a, a, out)
+                t.damerau_levenshtein_cdist_into(a, a, out)
             except BufferError:
                 pass
     th = threading.Thread(target=big)
@@ -125,6 +128,7 @@ FORK_BORROW = """
             ok = False
         os._exit(0 if ok else 1)
     _, status = os.waitpid(pid, 0)
+    stop.set()
     th.join()
     print(os.waitstatus_to_exitcode(status), out[3, 5] == t.damerau_levenshtein_distance(a[3], a[5]))
 """
@@ -166,6 +170,10 @@ RESIZE = """
     th.start()
     tiny = ["x"] * n
     while True:  # until the call holds its borrow
+        if not th.is_alive():  # the call ended before the probe saw it: run it again
+            result.clear()
+            th = threading.Thread(target=run)
+            th.start()
         try:
             t.levenshtein_cdist_into(tiny, tiny[:m], out) if direct else t.jaro_winkler_cdist_into(tiny, tiny[:m], out)
         except BufferError:
