@@ -393,14 +393,15 @@ struct MainThreadCache {
 };
 thread_local MainThreadCache t_main_thread{0, false};
 void note_fork_in_child() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+// At load time: a function-local static registered lazily could be mid-initialisation in
+// another thread at the fork, and the child would then wait on its guard forever.
+[[maybe_unused]] const bool g_fork_note_registered = pthread_atfork(nullptr, nullptr, &note_fork_in_child) == 0;
 }  // namespace
 
 bool on_main_thread() noexcept {
     const unsigned gen = g_fork_generation.load(std::memory_order_relaxed);
     MainThreadCache& c = t_main_thread;
     if (c.generation != gen) {
-        static const bool registered = pthread_atfork(nullptr, nullptr, &note_fork_in_child) == 0;
-        (void)registered;
         c.main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
         c.generation = gen;
     }

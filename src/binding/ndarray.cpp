@@ -42,9 +42,11 @@ void registry_after_fork_in_child() {
     g_registry = nullptr;  // the parent's vector is abandoned as it is
 }
 
+// Registered at load time: a lazy registration under the registry mutex could wait for a
+// fork in progress, and that child would inherit the mutex locked and never reset.
+[[maybe_unused]] const bool g_registry_fork_handler = pthread_atfork(nullptr, nullptr, &registry_after_fork_in_child) == 0;
+
 std::vector<Extent>& registry() {
-    static const bool registered = pthread_atfork(nullptr, nullptr, &registry_after_fork_in_child) == 0;
-    (void)registered;
     if (!g_registry) g_registry = new std::vector<Extent>();  // leaked: outlives teardown
     return *g_registry;
 }

@@ -409,6 +409,11 @@ void after_fork_in_child() {
     g_create_mu = new (g_create_mu_storage) std::mutex();
 }
 
+// Registered when the library loads, never lazily: registering under g_create_mu could
+// block on a fork in progress (glibc holds its handler list during fork), and the child
+// would then inherit the mutex locked with no handler to reset it.
+[[maybe_unused]] const bool g_fork_handler_registered = pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
+
 // Stops and joins the first `started` workers of a pool that failed to start, then frees it.
 void abandon(Pool* p, std::size_t started) {
     p->stopping.store(true, std::memory_order_release);
@@ -459,8 +464,6 @@ Pool* get_pool() {
     const std::lock_guard<std::mutex> lock(*g_create_mu);
     p = g_pool.load(std::memory_order_acquire);
     if (p) return p;
-    static const bool registered = pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
-    (void)registered;
     p = start_pool();  // leaked on purpose
     g_pool.store(p, std::memory_order_release);
     return p;
