@@ -14,6 +14,7 @@ import pytest
 np = pytest.importorskip("numpy")
 tm = pytest.importorskip("tarnvel_match")
 import tarnvel_match._matching as matching  # noqa: E402
+import tarnvel_match._native as native  # noqa: E402
 
 from conftest import CHILD_CWD, SIMD_LEVELS, run_python  # noqa: E402
 
@@ -171,6 +172,35 @@ def test_pruning_never_changes_a_result(scorer, rng, monkeypatch):
         for u, v in zip(x if isinstance(x, tuple) else (x,), y if isinstance(y, tuple) else (y,)):
             np.testing.assert_array_equal(u, v)
     assert a[4] == b[4]
+
+
+@pytest.mark.parametrize("scorer", ["ratio", "damerau_ratio", "jaro_winkler", "levenshtein",
+                                    "damerau_levenshtein"])
+def test_symbol_count_bounds_skip_pairs_and_change_nothing(scorer, rng, monkeypatch):
+    # Texts longer than the lane kernels take, from skewed alphabets (ASCII letters and
+    # digits, and code points spread over many buckets), so the sketch bounds decide
+    # pairs that the lengths alone cannot.
+    alphabets = ["aab", "xyz 01", "éèêë", "\u4e00\u4e8c\u4e09a", "klmn"]
+    texts = []
+    for _ in range(160):
+        alpha = rng.choice(alphabets)
+        texts.append("".join(rng.choice(alpha) for _ in range(rng.randint(60, 90))))
+    cut = {"levenshtein": 30, "damerau_levenshtein": 30, "jaro_winkler": 0.9}.get(scorer, 75)
+    runs, stats = [], []
+    for prune in (True, False):
+        monkeypatch.setattr(matching, "_PRUNE", prune)
+        native.prune_stats()
+        runs.append((tm.top_k(texts[:40], texts, k=3, scorer=scorer),
+                     tm.pairs(texts, scorer=scorer, score_cutoff=cut),
+                     tm.extract(texts[0], texts, scorer=scorer, score_cutoff=cut, limit=None)))
+        stats.append(native.prune_stats())
+    (ta, pa, ea), (tb, pb, eb) = runs
+    for u, v in zip(ta + pa, tb + pb):
+        np.testing.assert_array_equal(u, v)
+    assert ea == eb
+    checked, by_length, by_sketch = stats[0]
+    assert by_sketch > 0 and by_length + by_sketch <= checked
+    assert stats[1] == (0, 0, 0)
 
 
 def test_top_k_memory_stays_bounded():

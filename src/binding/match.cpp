@@ -678,7 +678,8 @@ PyObject* m_components(Args& a) {
 
 PyObject* m_prune_stats(Args&) {
     const auto s = core::match::prune_stats_and_reset();
-    PyObject* items[] = {PyLong_FromUnsignedLongLong(s.checked), PyLong_FromUnsignedLongLong(s.skipped)};
+    PyObject* items[] = {PyLong_FromUnsignedLongLong(s.checked), PyLong_FromUnsignedLongLong(s.by_length),
+                         PyLong_FromUnsignedLongLong(s.by_sketch)};
     return tuple_of(items);
 }
 
@@ -712,7 +713,7 @@ const FuncDesc kTopKDesc{"top_k", kTopK, "The k best choices of every query.", &
 const FuncDesc kPairsDesc{"pairs", kPairs, "Every pair that meets the cutoff.", &m_pairs};
 const FuncDesc kComponentsDesc{"components", kComponents, "Smallest-index labels of connected components.",
                                &m_components};
-const FuncDesc kPruneDesc{"prune_stats", {}, "(checked, skipped) pairs since the last call.", &m_prune_stats};
+const FuncDesc kPruneDesc{"prune_stats", {}, "(checked, skipped on lengths, skipped on sketches) pairs since the last call.", &m_prune_stats};
 const FuncDesc kWorkersDesc{"worker_count", {}, "Number of pool workers.", &m_worker_count};
 
 TARNVEL_REGISTER_MATCH_FUNCTION(kPackDesc);

@@ -11,11 +11,13 @@
 //                      value is at least as good as `hint`; a pair that is worse than
 //                      `hint` may get any value that is also worse than it (kernels use
 //                      it to stop early). hint = worst() asks for every value exactly;
-//   bound(p, choice_len)
-//                      a value no pair with a choice of that many code points can beat,
-//                      or nothing (std::nullopt) where no cheap bound exists. Each bound
-//                      is proved beside it; the shapes skip a pair when its bound is
-//                      worse than what it must reach.
+//   bound(p, facts)    a value the pair cannot beat, from what is known of it without
+//                      scoring (PairFacts: lengths, and symbol-count lower bounds), or
+//                      nothing (std::nullopt) where no cheap bound exists. Each bound is
+//                      proved beside it; the shapes skip a pair when its bound is worse
+//                      than what it must reach;
+//   kSketch            true when bound() gains from the symbol-count sketches (sketch.hpp),
+//                      so the shapes refine the length facts with them.
 // The generic shapes (shapes.hpp) are written once over this concept and serve every
 // scorer of both modules. See also: shapes.hpp, ids.hpp.
 #pragma once
@@ -39,6 +41,7 @@
 #include "core/jaro/jaro_scalar.hpp"
 #include "core/levenshtein/levenshtein.hpp"
 #include "core/match/ids.hpp"
+#include "core/match/sketch.hpp"
 
 namespace tarnvel::core::match {
 
@@ -48,17 +51,42 @@ struct Query {
     std::size_t len = 0;
 };
 
+// What is known of a (query, choice) pair before it is scored: n and m code points, and
+// lower bounds on `over`, the symbols of the query the choice lacks, and `under`, those of
+// the choice the query lacks, counted per symbol bucket (sketch.hpp). over - under = n - m
+// holds for the true counts, so each bound also bounds the other.
+struct PairFacts {
+    std::size_t n = 0, m = 0;
+    std::size_t over = 0, under = 0;
+};
+
+// The facts of lengths alone: over >= n - m and under >= m - n.
+inline PairFacts length_facts(std::size_t n, std::size_t m) {
+    return PairFacts{n, m, n > m ? n - m : 0, m > n ? m - n : 0};
+}
+
+// Length facts refined by sketch lower bounds o and u of over and under.
+inline PairFacts sketch_facts(std::size_t n, std::size_t m, std::size_t o, std::size_t u) {
+    PairFacts f = length_facts(n, m);
+    // over = under + (n - m): a lower bound of either gives one of the other.
+    const std::size_t over = std::max(o, n >= m ? u + (n - m) : (u > m - n ? u - (m - n) : 0));
+    f.over = std::max(f.over, over);
+    f.under = f.over + m - n;  // exact given over: both now consistent
+    return f;
+}
+
 namespace detail {
 
 // (1 - d / total) * 100 is non-increasing in d for a fixed total: d / total is a
 // correctly rounded quotient (monotone in d), and 1 - x and x * 100 are monotone too. So
 // evaluating the formula at the smallest possible distance bounds every pair from above,
 // bit for bit, without any slack.
-inline double ratio_bound(std::size_t n, std::size_t m) {
-    const std::uint64_t total = std::uint64_t{n} + m;
+// An insertion or deletion moves over or under by one (sketch.hpp), and indel must bring
+// both to zero, so the indel distance is at least over + under (>= |n - m|).
+inline double ratio_bound(const PairFacts& f) {
+    const std::uint64_t total = std::uint64_t{f.n} + f.m;
     if (total == 0) return 100.0;
-    const std::uint64_t dmin = n > m ? n - m : m - n;  // indel distance >= |n - m|
-    return ratio_from_distance(dmin, total);
+    return ratio_from_distance(std::uint64_t{f.over} + f.under, total);
 }
 
 // Scalar fuzz scorer over whole texts, with the scalar function's own cutoff as the hint
@@ -75,13 +103,17 @@ struct ScalarFuzz {
         const double cut = hint > 0.0 ? hint : 0.0;
         for (std::size_t k = 0; k < n; ++k) out[k] = F(p.q.text, c[k], cut);
     }
-    static std::optional<double> bound(const Prepared&, std::size_t) { return std::nullopt; }
+    static constexpr bool kSketch = false;
+    static std::optional<double> bound(const Prepared&, const PairFacts&) { return std::nullopt; }
 };
 
-// Each edit (and a transposition) changes the length by at most one: d >= |n - m|.
-inline std::uint32_t length_gap(std::size_t n, std::size_t m) {
-    const std::size_t d = n > m ? n - m : m - n;
-    return static_cast<std::uint32_t>(std::min<std::size_t>(d, 0xFFFFFFFFu));
+// An edit moves over and under by at most one each, a transposition neither, and both
+// end at zero: Levenshtein and Damerau-Levenshtein distances are >= max(over, under)
+// (which is >= |n - m|).
+inline std::size_t edit_floor(const PairFacts& f) { return std::max(f.over, f.under); }
+
+inline std::uint32_t edit_gap(const PairFacts& f) {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(edit_floor(f), 0xFFFFFFFFu));
 }
 
 }  // namespace detail
@@ -98,8 +130,9 @@ struct RatioScorer {
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
         p.iq.score_many(c, n, out);
     }
-    static std::optional<double> bound(const Prepared& p, std::size_t m) {
-        return detail::ratio_bound(p.q.len, m);
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) {
+        return detail::ratio_bound(f);
     }
 };
 
@@ -117,9 +150,10 @@ struct QRatioScorer {
         for (std::size_t k = 0; k < n; ++k)
             if (c[k].empty()) out[k] = 0.0;
     }
-    static std::optional<double> bound(const Prepared& p, std::size_t m) {
-        if (p.q.len == 0 || m == 0) return 0.0;
-        return detail::ratio_bound(p.q.len, m);
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) {
+        if (f.n == 0 || f.m == 0) return 0.0;
+        return detail::ratio_bound(f);
     }
 };
 
@@ -143,24 +177,27 @@ struct DamerauRatioScorer {
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
         for (std::size_t k = 0; k < n; ++k) out[k] = damerau_ratio(p.q.text, c[k]);
     }
-    // d >= |n - m| (every edit changes the length by at most one), and ((l - d) / l) * 100
-    // is non-increasing in d under correct rounding, so the formula at d = |n - m| bounds
-    // every pair from above.
-    static std::optional<double> bound(const Prepared& p, std::size_t m) {
-        const std::uint64_t total = std::uint64_t{p.q.len} + m;
+    // d >= max(over, under) (edit_floor), and ((l - d) / l) * 100 is non-increasing in d
+    // under correct rounding, so the formula at that floor bounds every pair from above.
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) {
+        const std::uint64_t total = std::uint64_t{f.n} + f.m;
         if (total == 0) return 100.0;
-        const std::size_t dmin = p.q.len > m ? p.q.len - m : m - p.q.len;
         const double l = static_cast<double>(total);
-        return ((l - static_cast<double>(dmin)) / l) * 100.0;
+        return ((l - static_cast<double>(detail::edit_floor(f))) / l) * 100.0;
     }
 };
 
 // Jaro: m matches and h transpositions give ((M - h) / M + (M / la + M / lb)) / 3 with
 // M = m. With h = 0 the first quotient is exactly 1, the largest it can be, and every
-// other operation is monotone in M, so M = min(la, lb) bounds every pair, bit for bit.
-inline double jaro_bound(std::size_t la, std::size_t lb) {
-    if (la == 0 || lb == 0) return la == lb ? 1.0 : 0.0;
-    return jaro_finish(std::min(la, lb), 0, la, lb);
+// other operation is monotone in M, so any M >= m bounds the pair, bit for bit. A match
+// pairs equal symbols, so per bucket at most min(a, b) of them: m <= n - over = m - under
+// (<= min(n, m)). No match at all gives exactly 0.
+inline double jaro_bound(const PairFacts& f) {
+    if (f.n == 0 || f.m == 0) return f.n == f.m ? 1.0 : 0.0;
+    const std::size_t most = std::min(f.n - std::min(f.over, f.n), f.m - std::min(f.under, f.m));
+    if (most == 0) return 0.0;
+    return jaro_finish(most, 0, f.n, f.m);
 }
 
 // Jaro is Jaro-Winkler with p = 0: the boost j + (1 - j) * l * 0 adds an exact zero, so
@@ -176,9 +213,8 @@ struct JaroScorer {
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
         p.jw.score_many(c, n, out);
     }
-    static std::optional<double> bound(const Prepared& p, std::size_t m) {
-        return jaro_bound(p.q.len, m);
-    }
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) { return jaro_bound(f); }
 };
 
 struct JaroWinklerScorer {
@@ -197,9 +233,10 @@ struct JaroWinklerScorer {
     // the Jaro value is bounded as above; the prefix is at most 4. Rounding of the three
     // boost operations can move the computed value by a few ulps, so the bound carries a
     // margin far above that (1e-9) and stays provably above every computed value.
-    static std::optional<double> bound(const Prepared& p, std::size_t m) {
-        const double j = jaro_bound(p.q.len, m);
-        const std::size_t l = std::min<std::size_t>({4, p.q.len, m});
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared& p, const PairFacts& f) {
+        const double j = jaro_bound(f);
+        const std::size_t l = std::min<std::size_t>({4, f.n, f.m});
         return std::min(1.0, winkler_boost(j, l, clamp_prefix_scale(p.p)) + 1e-9);
     }
 };
@@ -216,9 +253,9 @@ struct LevenshteinScorer {
                            std::uint32_t* out) {
         p.lq.score_many(c, n, out);
     }
-    // Each edit changes the length by at most one: d >= |n - m|.
-    static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
-        return detail::length_gap(p.q.len, m);
+    static constexpr bool kSketch = true;
+    static std::optional<std::uint32_t> bound(const Prepared&, const PairFacts& f) {
+        return detail::edit_gap(f);
     }
 };
 
@@ -233,9 +270,9 @@ struct DamerauScorer {
                            std::uint32_t* out) {
         for (std::size_t k = 0; k < n; ++k) out[k] = damerau_levenshtein(p.q.text, c[k]);
     }
-    // A transposition also keeps the length: d >= |n - m| as for Levenshtein.
-    static std::optional<std::uint32_t> bound(const Prepared& p, std::size_t m) {
-        return detail::length_gap(p.q.len, m);
+    static constexpr bool kSketch = true;
+    static std::optional<std::uint32_t> bound(const Prepared&, const PairFacts& f) {
+        return detail::edit_gap(f);
     }
 };
 
@@ -252,7 +289,8 @@ struct NeedlemanWunschScorer {
         for (std::size_t k = 0; k < n; ++k)
             out[k] = nw_linear(p.q.text, c[k], p.s.match, p.s.mismatch, p.s.gap);
     }
-    static std::optional<std::int64_t> bound(const Prepared&, std::size_t) { return std::nullopt; }
+    static constexpr bool kSketch = false;
+    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) { return std::nullopt; }
 };
 
 struct NeedlemanWunschAffineScorer {
@@ -264,7 +302,8 @@ struct NeedlemanWunschAffineScorer {
         for (std::size_t k = 0; k < n; ++k)
             out[k] = nw_affine(p.q.text, c[k], p.s.match, p.s.mismatch, p.s.open, p.s.extend);
     }
-    static std::optional<std::int64_t> bound(const Prepared&, std::size_t) { return std::nullopt; }
+    static constexpr bool kSketch = false;
+    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) { return std::nullopt; }
 };
 
 // Calls f.template operator()<S>() with the scorer type of id.

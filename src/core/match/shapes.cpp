@@ -31,7 +31,7 @@ constexpr std::size_t kSub = 256;
 // Choices per unit of a cross-product or top-k row split.
 constexpr std::size_t kColumnBlock = 4096;
 
-std::atomic<std::uint64_t> g_checked{0}, g_skipped{0};
+std::atomic<std::uint64_t> g_checked{0}, g_by_length{0}, g_by_sketch{0};
 
 // The cutoff as a keep test on one value type.
 template <typename V, bool Higher>
@@ -108,7 +108,8 @@ V& value_at(void* base, std::size_t i) {
 
 // Scores choices [b, e) of `choices` against a prepared query; calls on(j, v) in index
 // order for every pair that is neither missing, nor the excluded index, nor pruned by
-// the scorer's bound against need() (which may tighten as results arrive).
+// the scorer's bound against need() (which may tighten as results arrive). The bound is
+// tried on the lengths first, then, where the scorer gains from them, on the sketches.
 template <typename S, typename Need, typename On>
 void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b, std::size_t e,
           std::size_t exclude, bool prune, Need&& need, On&& on) {
@@ -116,35 +117,62 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
     Text texts[kSub];
     std::uint32_t where[kSub];
     V vals[kSub];
-    std::uint64_t checked = 0, skipped = 0;
+    std::uint64_t checked = 0, by_length = 0, by_sketch = 0;
+    const Sketch* sketches = nullptr;
+    Sketch qs;
+    if constexpr (S::kSketch) {
+        if (prune) {
+            sketches = choices.sketches();
+            qs = sketch_of(p.q.text);
+        }
+    }
+    const std::size_t n = p.q.len;
     for (std::size_t lo = b; lo < e; lo += kSub) {
         engine::interruption_point();
         const std::size_t hi = std::min(e, lo + kSub);
         const auto [active, hint] = need();
-        std::size_t n = 0;
+        std::size_t kept = 0;
         for (std::size_t j = lo; j < hi; ++j) {
             if (choices.missing(j) || j == exclude) continue;
             if (prune && active) {
-                if (const std::optional<V> bnd = S::bound(p, choices.length(j))) {
+                const std::size_t m = choices.length(j);
+                if (const std::optional<V> bnd = S::bound(p, length_facts(n, m))) {
                     ++checked;
                     // Skip when even the bound cannot do better than what must be beaten
                     // (or, for a cutoff, reach it).
                     if (!active(*bnd)) {
-                        ++skipped;
+                        ++by_length;
                         continue;
+                    }
+                    if (sketches) {
+                        const PairFacts f = sketch_facts(n, m, sketch_excess(qs, sketches[j]),
+                                                         sketch_excess(sketches[j], qs));
+                        if (!active(*S::bound(p, f))) {
+                            ++by_sketch;
+                            continue;
+                        }
                     }
                 }
             }
-            texts[n] = choices.text(j);
-            where[n++] = static_cast<std::uint32_t>(j - lo);
+            texts[kept] = choices.text(j);
+            where[kept++] = static_cast<std::uint32_t>(j - lo);
         }
-        if (n == 0) continue;
-        S::score_many(p, texts, n, hint, vals);
-        for (std::size_t k = 0; k < n; ++k) on(lo + where[k], vals[k]);
+        if (kept == 0) continue;
+        S::score_many(p, texts, kept, hint, vals);
+        for (std::size_t k = 0; k < kept; ++k) on(lo + where[k], vals[k]);
     }
     if (checked) {
         g_checked.fetch_add(checked, std::memory_order_relaxed);
-        g_skipped.fetch_add(skipped, std::memory_order_relaxed);
+        g_by_length.fetch_add(by_length, std::memory_order_relaxed);
+        g_by_sketch.fetch_add(by_sketch, std::memory_order_relaxed);
+    }
+}
+
+// Builds the choices' sketches on the calling thread before the workers need them.
+template <typename S>
+void prepare_sketches(const TextStore& choices, const RunOptions& opt) {
+    if constexpr (S::kSketch) {
+        if (opt.prune) (void)choices.sketches();
     }
 }
 
@@ -459,6 +487,7 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
         return result;
     }
     const typename S::Prepared p(query_of(qs, qi), sp);
+    prepare_sketches<S>(cs, opt);
     const std::size_t cap = std::min(limit, n);
     const std::size_t blocks = (n + kColumnBlock - 1) / kColumnBlock;
     std::vector<std::vector<typename Best<S>::Item>> parts(blocks);
@@ -501,6 +530,7 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
         return;
     }
     const std::size_t cap = std::min(k, n);
+    prepare_sketches<S>(cs, opt);
     // Few rows: split each row's choices too, so that every worker has work; the parts
     // are merged per row. Memory stays O(rows * k) plus the parts of those few rows.
     const std::size_t workers = opt.parallel ? engine::worker_count() : 1;
@@ -577,6 +607,7 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
         std::size_t i, j;
         V v;
     };
+    prepare_sketches<S>(cs, opt);
     std::vector<std::uint8_t> done;
     std::vector<std::vector<Hit>> lane_hits;
     if constexpr (kLanes<S>) {
@@ -751,7 +782,8 @@ std::vector<std::int64_t> components(std::size_t n, const std::int64_t* i, const
 PruneStats prune_stats_and_reset() {
     PruneStats s;
     s.checked = g_checked.exchange(0, std::memory_order_relaxed);
-    s.skipped = g_skipped.exchange(0, std::memory_order_relaxed);
+    s.by_length = g_by_length.exchange(0, std::memory_order_relaxed);
+    s.by_sketch = g_by_sketch.exchange(0, std::memory_order_relaxed);
     return s;
 }
 

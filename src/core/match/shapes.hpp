@@ -84,8 +84,10 @@ std::vector<std::int64_t> components(std::size_t n, const std::int64_t* i, const
 
 // Pruning statistics of the last bound checks on this thread (for the benchmarks):
 // pairs whose bound was checked, and pairs it skipped.
+// Pairs whose bound was tried, and those it skipped on the lengths alone or then on the
+// symbol-count sketches.
 struct PruneStats {
-    std::uint64_t checked = 0, skipped = 0;
+    std::uint64_t checked = 0, by_length = 0, by_sketch = 0;
 };
 PruneStats prune_stats_and_reset();
 

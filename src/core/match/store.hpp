@@ -5,12 +5,17 @@
 // has an empty view and the missing flag; it is never scored.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/common/text.hpp"
+#include "core/match/sketch.hpp"
+#include "engine/cancel.hpp"
 
 namespace tarnvel::core::match {
 
@@ -60,6 +65,24 @@ public:
     const std::vector<std::uint64_t>& offsets() const { return offsets_; }
     const std::vector<std::uint8_t>& flags() const { return flags_; }
 
+    // The symbol-count sketch of every entry (sketch.hpp; zero for a missing one), built
+    // by the first caller that needs them and kept with the store, so that a prepared
+    // set of choices pays for them once.
+    const Sketch* sketches() const {
+        if (const Sketch* ready = sketches_ready_.load(std::memory_order_acquire)) return ready;
+        const std::lock_guard<std::mutex> lock(*sketch_mu_);
+        if (!sketches_) {
+            auto made = std::make_unique<Sketch[]>(texts_.size());
+            for (std::size_t i = 0; i < texts_.size(); ++i) {
+                if ((i & 0xFFF) == 0xFFF) engine::interruption_point();
+                if (!missing(i)) made[i] = sketch_of(texts_[i]);
+            }
+            sketches_ = std::move(made);
+            sketches_ready_.store(sketches_.get(), std::memory_order_release);
+        }
+        return sketches_.get();
+    }
+
 private:
     std::string buf_;
     std::vector<std::uint64_t> offsets_;
@@ -67,6 +90,9 @@ private:
     std::vector<std::uint64_t> lens_;
     std::vector<Text> texts_;
     std::size_t missing_ = 0;
+    std::unique_ptr<std::mutex> sketch_mu_ = std::make_unique<std::mutex>();
+    mutable std::unique_ptr<Sketch[]> sketches_;
+    mutable std::atomic<const Sketch*> sketches_ready_{nullptr};
 };
 
 }  // namespace tarnvel::core::match

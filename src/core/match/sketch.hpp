@@ -1,0 +1,59 @@
+// Symbol-count sketches: for each text, how many of its code points fall in each of 32
+// buckets, saturating at 255. Two sketches give, in a few vector instructions, lower
+// bounds on how many symbols one text has that the other lacks, from which the shapes
+// bound Levenshtein, indel (the ratios), Damerau-Levenshtein and Jaro without scoring.
+//
+// Why the bounds hold. Map every code point to its bucket: an edit script between two
+// texts is also one between their bucket strings, so no distance grows. For bucket
+// strings with counts a and b, let over = sum max(a - b, 0) and under = sum max(b - a, 0),
+// so over - under = |a| - |b|. An insertion, deletion or substitution moves over and under
+// by at most one each, and a transposition moves neither. Saturating the larger count of
+// a bucket only lowers its term, and if both saturate the term becomes 0, so the sketch
+// values are lower bounds of over and under. See scorers.hpp for each bound built on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/common/text.hpp"
+
+namespace tarnvel::core::match {
+
+struct Sketch {
+    alignas(32) std::uint8_t count[32] = {};
+};
+
+// Letters fill 26 buckets whatever their case, digits share 5 and everything else
+// ASCII the last one; other code points are spread by a multiplicative hash.
+inline unsigned sketch_bucket(std::uint32_t c) {
+    if (c < 0x80) {
+        const std::uint32_t lower = c | 0x20;
+        if (lower >= 'a' && lower <= 'z') return lower - 'a';
+        if (c >= '0' && c <= '9') return 26 + (c - '0') % 5;
+        return 31;
+    }
+    return (c * 0x9E3779B1u) >> 27;
+}
+
+inline Sketch sketch_of(Text t) {
+    Sketch s;
+    const std::uint8_t* b = t.bytes();
+    for (std::size_t i = 0; i < t.size;) {
+        const unsigned k = sketch_bucket(next_code_point(b, i));
+        if (s.count[k] != 255) ++s.count[k];
+    }
+    return s;
+}
+
+// sum over buckets of max(a - b, 0), on the saturated counts (a loop the compiler turns
+// into saturating subtractions and sums of absolute differences).
+inline std::uint32_t sketch_excess(const Sketch& a, const Sketch& b) {
+    std::uint32_t sum = 0;
+    for (int k = 0; k < 32; ++k) {
+        const std::uint8_t x = a.count[k], y = b.count[k];
+        sum += static_cast<std::uint8_t>(x > y ? x - y : 0);
+    }
+    return sum;
+}
+
+}  // namespace tarnvel::core::match
