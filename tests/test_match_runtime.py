@@ -29,7 +29,8 @@ LONG_SETUP = textwrap.dedent("""
 
 CALLS = {
     "cdist": "out = tm.cdist(texts[:2000], choices, scorer='wratio')",
-    "extract": "r = [tm.extract(q, choices, scorer='partial_token_ratio') for q in texts[:200]]",
+    # limit=None: every query matches itself, and a perfect match would end a shorter search.
+    "extract": "r = [tm.extract(q, choices, scorer='partial_token_ratio', limit=None) for q in texts[:200]]",
     "top_k": "r = tm.top_k(texts[:2000], choices, scorer='token_set_ratio', k=3)",
     "pairs": "r = tm.pairs(texts[:3000], choices, scorer='wratio', score_cutoff=50)",
     "dedupe": "r = tm.dedupe(texts[:60000], scorer='token_ratio', score_cutoff=99)",
@@ -175,7 +176,8 @@ def test_pruning_never_changes_a_result(scorer, rng, monkeypatch):
 
 
 @pytest.mark.parametrize("scorer", ["ratio", "damerau_ratio", "jaro_winkler", "levenshtein",
-                                    "damerau_levenshtein"])
+                                    "damerau_levenshtein", "partial_ratio", "token_set_ratio",
+                                    "partial_token_ratio", "wratio"])
 def test_symbol_count_bounds_skip_pairs_and_change_nothing(scorer, rng, monkeypatch):
     # Texts longer than the lane kernels take, from skewed alphabets (ASCII letters and
     # digits, and code points spread over many buckets), so the sketch bounds decide
@@ -201,6 +203,67 @@ def test_symbol_count_bounds_skip_pairs_and_change_nothing(scorer, rng, monkeypa
     checked, by_length, by_sketch = stats[0]
     assert by_sketch > 0 and by_length + by_sketch <= checked
     assert stats[1] == (0, 0, 0)
+
+
+@pytest.mark.parametrize("scorer", ["token_sort_ratio", "token_set_ratio", "token_ratio",
+                                    "partial_token_sort_ratio", "partial_token_set_ratio",
+                                    "partial_token_ratio", "wratio"])
+def test_single_word_bounds_of_token_scorers_change_nothing(scorer, rng, monkeypatch):
+    # Words and phrases of very different lengths (both branches of wratio and its long
+    # scale), white space of several kinds, repeated and shared words, empty strings.
+    letters = "aeinrstlo\u00e9"
+    def word():
+        return "".join(rng.choice(letters) for _ in range(rng.choice([1, 2, 3, 5, 8, 13, 21])))
+    spaces = [" ", "\t", "\u3000", "\u00a0", "  "]
+    texts = []
+    for _ in range(400):
+        k = rng.choice([1, 1, 1, 2, 3])
+        texts.append(rng.choice(spaces).join(word() for _ in range(k)))
+    texts[3], texts[4], texts[5] = "", " ", texts[6]
+    cut = 60
+    runs, stats = [], []
+    for prune in (True, False):
+        monkeypatch.setattr(matching, "_PRUNE", prune)
+        native.prune_stats()
+        runs.append((tm.top_k(texts[:60], texts, k=3, scorer=scorer),
+                     tm.pairs(texts, scorer=scorer, score_cutoff=cut),
+                     [tm.extract(q, texts, scorer=scorer, limit=4) for q in texts[:40]],
+                     [tm.extract(q, texts, scorer=scorer, score_cutoff=cut, limit=None) for q in texts[:10]]))
+        stats.append(native.prune_stats())
+    (ta, pa, ea, ca), (tb, pb, eb, cb) = runs
+    for u, v in zip(ta + pa, tb + pb):
+        np.testing.assert_array_equal(u, v)
+    assert ea == eb and ca == cb
+    checked, by_length, by_sketch = stats[0]
+    assert by_length + by_sketch > 0
+
+
+@pytest.mark.parametrize("scorer", ["ratio", "partial_ratio", "wratio", "jaro_winkler",
+                                    "levenshtein", "damerau_levenshtein"])
+def test_perfect_matches_end_the_search_without_changing_it(scorer, rng, monkeypatch):
+    # Exact copies of the query spread over many blocks, with near copies and a missing
+    # value between them: once k perfect values are held, later blocks and the rest of a
+    # block stop, and the result must still be the lowest k indices among the perfect.
+    query = "saint petersburg"
+    near = ["saint petersburgh", "st petersburg", "petersburg", "saint peter"]
+    texts = [rng.choice(near) + " " * rng.randint(0, 2) for _ in range(30000)]
+    for j in sorted(rng.sample(range(30000), 12)):
+        texts[j] = query
+    texts[5] = None
+    runs = []
+    for prune in (True, False):
+        monkeypatch.setattr(matching, "_PRUNE", prune)
+        got = [tm.extract(query, texts, scorer=scorer, limit=limit) for limit in (1, 3, 12, 20)]
+        got.append(tm.extract_one(query, texts, scorer=scorer))
+        got.append(tm.top_k([query, "saint peter", None], texts, k=5, scorer=scorer))
+        runs.append(got)
+    a, b = runs
+    assert a[:5] == b[:5]
+    for u, v in zip(a[5], b[5]):
+        np.testing.assert_array_equal(u, v)
+    if scorer != "partial_ratio":  # for it, the shorter near copies are perfect too
+        perfect = sorted(j for j, t in enumerate(texts) if t == query)
+        assert [m[2] for m in a[1]] == perfect[:3]
 
 
 def test_top_k_memory_stays_bounded():

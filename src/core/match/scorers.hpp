@@ -55,9 +55,12 @@ struct Query {
 // lower bounds on `over`, the symbols of the query the choice lacks, and `under`, those of
 // the choice the query lacks, counted per symbol bucket (sketch.hpp). over - under = n - m
 // holds for the true counts, so each bound also bounds the other.
+// `spaced` is false only when both texts are known to be single words (non-empty, no
+// white space), whose token forms are the texts themselves.
 struct PairFacts {
     std::size_t n = 0, m = 0;
     std::size_t over = 0, under = 0;
+    bool spaced = true;
 };
 
 // The facts of lengths alone: over >= n - m and under >= m - n.
@@ -95,6 +98,7 @@ template <double (*F)(Text, Text, double)>
 struct ScalarFuzz {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 100.0;  // no pair scores better
     struct Prepared {
         Query q;
         Prepared(Query query, const ScorerParams&) : q(query) {}
@@ -122,6 +126,7 @@ inline std::uint32_t edit_gap(const PairFacts& f) {
 struct RatioScorer {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 100.0;  // no pair scores better
     struct Prepared {
         Query q;
         IndelQuery iq;
@@ -140,6 +145,7 @@ struct RatioScorer {
 struct QRatioScorer {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 100.0;  // no pair scores better
     using Prepared = RatioScorer::Prepared;
     static void score_many(const Prepared& p, const Text* c, std::size_t n, double, double* out) {
         if (p.q.text.empty()) {
@@ -157,19 +163,82 @@ struct QRatioScorer {
     }
 };
 
-using PartialRatioScorer = detail::ScalarFuzz<&partial_ratio>;
-using TokenSortRatioScorer = detail::ScalarFuzz<&token_sort_ratio>;
-using TokenSetRatioScorer = detail::ScalarFuzz<&token_set_ratio>;
-using TokenRatioScorer = detail::ScalarFuzz<&token_ratio>;
-using PartialTokenSortRatioScorer = detail::ScalarFuzz<&partial_token_sort_ratio>;
-using PartialTokenSetRatioScorer = detail::ScalarFuzz<&partial_token_set_ratio>;
-using PartialTokenRatioScorer = detail::ScalarFuzz<&partial_token_ratio>;
-using WRatioScorer = detail::ScalarFuzz<&weighted_ratio>;
+namespace detail {
+
+// fuzz_partial_ratio: the best window of the longer text against the shorter one (s
+// symbols). A window of L <= s symbols holds at most min(L, M) symbols of a common
+// subsequence, M being the symbols the two texts share (M <= n - over = m - under), so its
+// ratio 2 LCS / (s + L) is at most 2 M / (s + M) in exact arithmetic, the value of a
+// window of M symbols all shared (the expression grows with L up to M, then falls). A
+// computed ratio is within a few ulps of its exact value, so the formula at (s - M, s + M)
+// plus a margin far above that (1e-9) bounds every window, and the final score, which is
+// one window's or 0. A shorter text with no symbol shared scores exactly 0.
+inline double partial_bound(const PairFacts& f) {
+    if (f.n == 0 || f.m == 0) return f.n == f.m ? 100.0 : 0.0;
+    const std::size_t s = std::min(f.n, f.m);
+    const std::size_t most = std::min(f.n - std::min(f.over, f.n), f.m - std::min(f.under, f.m));
+    if (most >= s) return 100.0;
+    if (most == 0) return 0.0;
+    return std::min(100.0, ratio_from_distance(s - most, s + most) + 1e-9);
+}
+
+// Two single words are their own token lists, joined and sorted: the token sort ratio is
+// their indel ratio, and their token sets share nothing unless the words are equal (then
+// every token scorer gives 100, as does the ratio bound), so the set comparison is the
+// indel ratio of the two words through its own formula (100 - d * 100 / total), within
+// a few ulps of the same exact value. The ratio bound plus 1e-9 bounds all three.
+inline double word_ratio_bound(const PairFacts& f) {
+    if (f.spaced) return 100.0;
+    return std::min(100.0, ratio_bound(f) + 1e-9);
+}
+
+// The partial token scorers of two different single words are partial ratios of the
+// words themselves (no shared token, no repeated one).
+inline double word_partial_bound(const PairFacts& f) { return f.spaced ? 100.0 : partial_bound(f); }
+
+template <double (*F)(Text, Text, double), double (*B)(const PairFacts&)>
+struct BoundedFuzz : ScalarFuzz<F> {
+    using Prepared = typename ScalarFuzz<F>::Prepared;
+    static constexpr bool kSketch = true;
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) { return B(f); }
+};
+
+// fuzz_wratio: max(end, t * 0.95) for similar lengths, else max(end, p * scale,
+// (q * 0.95) * scale), with end the indel ratio, t the token ratio, p the partial ratio
+// and q the partial token ratio, in the code's order of operations. Every product is
+// monotone in its factor under rounding, so bounds of end, t, p and q (from 100 down to
+// the bounds above) bound the result bit for bit. The length ratio is computed as the
+// scorer computes it, so the branch is the scorer's own.
+inline double wratio_bound(const PairFacts& f) {
+    if (f.n == 0 || f.m == 0) return 0.0;
+    const double len_ratio =
+        static_cast<double>(std::max(f.n, f.m)) / static_cast<double>(std::min(f.n, f.m));
+    const double end = ratio_bound(f);
+    if (len_ratio < 1.5) return std::max(end, word_ratio_bound(f) * 0.95);
+    const double scale = len_ratio > 8.0 ? 0.6 : 0.9;
+    const double p = partial_bound(f) * scale;
+    const double q = (word_partial_bound(f) * 0.95) * scale;
+    return std::max({end, p, q});
+}
+
+}  // namespace detail
+
+using PartialRatioScorer = detail::BoundedFuzz<&partial_ratio, &detail::partial_bound>;
+using TokenSortRatioScorer = detail::BoundedFuzz<&token_sort_ratio, &detail::word_ratio_bound>;
+using TokenSetRatioScorer = detail::BoundedFuzz<&token_set_ratio, &detail::word_ratio_bound>;
+using TokenRatioScorer = detail::BoundedFuzz<&token_ratio, &detail::word_ratio_bound>;
+using PartialTokenSortRatioScorer =
+    detail::BoundedFuzz<&partial_token_sort_ratio, &detail::word_partial_bound>;
+using PartialTokenSetRatioScorer =
+    detail::BoundedFuzz<&partial_token_set_ratio, &detail::word_partial_bound>;
+using PartialTokenRatioScorer = detail::BoundedFuzz<&partial_token_ratio, &detail::word_partial_bound>;
+using WRatioScorer = detail::BoundedFuzz<&weighted_ratio, &detail::wratio_bound>;
 
 // damerau_ratio: 100 * (total - d) / total in the module's order of operations.
 struct DamerauRatioScorer {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 100.0;  // no pair scores better
     struct Prepared {
         Query q;
         Prepared(Query query, const ScorerParams&) : q(query) {}
@@ -205,6 +274,7 @@ inline double jaro_bound(const PairFacts& f) {
 struct JaroScorer {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 1.0;  // no pair scores better
     struct Prepared {
         Query q;
         JaroWinklerQuery jw;
@@ -220,6 +290,7 @@ struct JaroScorer {
 struct JaroWinklerScorer {
     using V = double;
     static constexpr bool kHigher = true;
+    static constexpr V kPerfect = 1.0;  // no pair scores better
     struct Prepared {
         Query q;
         double p;
@@ -244,6 +315,7 @@ struct JaroWinklerScorer {
 struct LevenshteinScorer {
     using V = std::uint32_t;
     static constexpr bool kHigher = false;
+    static constexpr V kPerfect = 0u;  // no pair scores better
     struct Prepared {
         Query q;
         LevenshteinQuery lq;
@@ -262,6 +334,7 @@ struct LevenshteinScorer {
 struct DamerauScorer {
     using V = std::uint32_t;
     static constexpr bool kHigher = false;
+    static constexpr V kPerfect = 0u;  // no pair scores better
     struct Prepared {
         Query q;
         Prepared(Query query, const ScorerParams&) : q(query) {}

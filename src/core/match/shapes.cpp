@@ -2,6 +2,7 @@
 #include "core/match/shapes.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -119,16 +120,20 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
     V vals[kSub];
     std::uint64_t checked = 0, by_length = 0, by_sketch = 0;
     const Sketch* sketches = nullptr;
+    const std::uint8_t* words = nullptr;
     Sketch qs;
+    bool q_word = false;
     if constexpr (S::kSketch) {
         if (prune) {
             sketches = choices.sketches();
-            qs = sketch_of(p.q.text);
+            words = choices.one_words();
+            qs = sketch_of(p.q.text, &q_word);
         }
     }
     const std::size_t n = p.q.len;
     for (std::size_t lo = b; lo < e; lo += kSub) {
         engine::interruption_point();
+        if (prune && need.done()) break;
         const std::size_t hi = std::min(e, lo + kSub);
         const auto [active, hint] = need();
         std::size_t kept = 0;
@@ -145,8 +150,9 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
                         continue;
                     }
                     if (sketches) {
-                        const PairFacts f = sketch_facts(n, m, sketch_excess(qs, sketches[j]),
-                                                         sketch_excess(sketches[j], qs));
+                        PairFacts f = sketch_facts(n, m, sketch_excess(qs, sketches[j]),
+                                                   sketch_excess(sketches[j], qs));
+                        f.spaced = !(q_word && words[j]);
                         if (!active(*S::bound(p, f))) {
                             ++by_sketch;
                             continue;
@@ -250,12 +256,40 @@ Match to_match(std::size_t j, typename S::V v) {
     return m;
 }
 
+// The best value a scorer can give (100, 1 or distance 0), where it has one.
+template <typename S>
+constexpr std::optional<typename S::V> perfect_of() {
+    if constexpr (requires { S::kPerfect; }) return S::kPerfect;
+    else return std::nullopt;
+}
+
+// Lowers `at` to `unit` unless it already holds a lower one.
+inline void lower_to(std::atomic<std::size_t>& at, std::size_t unit) {
+    std::size_t cur = at.load(std::memory_order_relaxed);
+    while (unit < cur && !at.compare_exchange_weak(cur, unit, std::memory_order_relaxed)) {
+    }
+}
+
 // The condition a bound must meet, and the kernel hint, for a scan filling `best`.
+// Once `best` holds k perfect values nothing later in index order can enter (ties go to
+// the lower index), so the scan stops; with `stop` shared by the units of one result,
+// such a unit also ends every unit after it.
 template <typename S, typename Th>
 struct BestNeed {
     using V = typename S::V;
     const Best<S>* best;
     const Th* th;
+    std::atomic<std::size_t>* stop = nullptr;
+    std::size_t unit = 0;
+    bool done() const {
+        if constexpr (perfect_of<S>().has_value()) {
+            if (best->full() && !better<S>(*perfect_of<S>(), best->worst().v)) {
+                if (stop) lower_to(*stop, unit);
+                return true;
+            }
+        }
+        return stop && stop->load(std::memory_order_relaxed) < unit;
+    }
     struct Test {
         const BestNeed* n;
         V worst;
@@ -285,6 +319,7 @@ struct KeepNeed {
         bool operator()(V bnd) const { return th->keep(bnd); }
     };
     std::pair<Test, V> operator()() const { return {Test{th}, th->hint()}; }
+    bool done() const { return false; }
 };
 
 template <typename S>
@@ -296,6 +331,7 @@ struct NoNeed {
     };
     V hint;
     std::pair<Test, V> operator()() const { return {Test{}, hint}; }
+    bool done() const { return false; }
 };
 
 template <typename S>
@@ -491,10 +527,11 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
     const std::size_t cap = std::min(limit, n);
     const std::size_t blocks = (n + kColumnBlock - 1) / kColumnBlock;
     std::vector<std::vector<typename Best<S>::Item>> parts(blocks);
+    std::atomic<std::size_t> stop{SIZE_MAX};
     for_units(blocks, opt, [&](std::size_t blk) {
         const std::size_t b = blk * kColumnBlock, e = std::min(n, b + kColumnBlock);
         Best<S> best(cap);
-        const BestNeed<S, ThresholdOf<S>> need{&best, &th};
+        const BestNeed<S, ThresholdOf<S>> need{&best, &th, &stop, blk};
         scan<S>(p, cs, b, e, SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
             if (th.keep(v)) best.push(v, j);
         });
@@ -541,6 +578,11 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
     }
     const std::size_t per = (n + split - 1) / split;
     std::vector<std::vector<typename Best<S>::Item>> parts(split > 1 ? rows * split : 0);
+    std::unique_ptr<std::atomic<std::size_t>[]> stops;
+    if (split > 1) {
+        stops = std::make_unique<std::atomic<std::size_t>[]>(rows);
+        for (std::size_t r = 0; r < rows; ++r) stops[r].store(SIZE_MAX, std::memory_order_relaxed);
+    }
     auto write_row = [&](std::size_t r, const std::vector<typename Best<S>::Item>& items) {
         for (std::size_t t = 0; t < items.size() && t < k; ++t) {
             indices[r * k + t] = static_cast<std::int64_t>(items[t].j);
@@ -574,7 +616,7 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
         }
         const typename S::Prepared p(query_of(qs, r), sp);
         Best<S> best(cap);
-        const BestNeed<S, ThresholdOf<S>> need{&best, &th};
+        const BestNeed<S, ThresholdOf<S>> need{&best, &th, stops ? &stops[r] : nullptr, part};
         scan<S>(p, cs, b, e, self ? r : SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
             if (th.keep(v)) best.push(v, j);
         });

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "core/common/text.hpp"
+#include "core/fuzz/token.hpp"
 
 namespace tarnvel::core::match {
 
@@ -35,13 +36,19 @@ inline unsigned sketch_bucket(std::uint32_t c) {
     return (c * 0x9E3779B1u) >> 27;
 }
 
-inline Sketch sketch_of(Text t) {
+// Also tells, through one_word, whether the text is a single word: non-empty and free of
+// white space (the token scorers' definition), so its token forms are the text itself.
+inline Sketch sketch_of(Text t, bool* one_word = nullptr) {
     Sketch s;
+    bool spaced = t.size == 0;
     const std::uint8_t* b = t.bytes();
     for (std::size_t i = 0; i < t.size;) {
-        const unsigned k = sketch_bucket(next_code_point(b, i));
+        const std::uint32_t c = next_code_point(b, i);
+        spaced = spaced || is_white_space(c);
+        const unsigned k = sketch_bucket(c);
         if (s.count[k] != 255) ++s.count[k];
     }
+    if (one_word) *one_word = !spaced;
     return s;
 }
 

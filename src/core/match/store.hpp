@@ -73,14 +73,23 @@ public:
         const std::lock_guard<std::mutex> lock(*sketch_mu_);
         if (!sketches_) {
             auto made = std::make_unique<Sketch[]>(texts_.size());
+            auto words = std::make_unique<std::uint8_t[]>(texts_.size());
             for (std::size_t i = 0; i < texts_.size(); ++i) {
                 if ((i & 0xFFF) == 0xFFF) engine::interruption_point();
-                if (!missing(i)) made[i] = sketch_of(texts_[i]);
+                bool one = false;
+                if (!missing(i)) made[i] = sketch_of(texts_[i], &one);
+                words[i] = one;
             }
+            words_ = std::move(words);
             sketches_ = std::move(made);
             sketches_ready_.store(sketches_.get(), std::memory_order_release);
         }
         return sketches_.get();
+    }
+    // 1 where an entry is a single word (sketch.hpp), built with the sketches.
+    const std::uint8_t* one_words() const {
+        (void)sketches();
+        return words_.get();
     }
 
 private:
@@ -92,6 +101,7 @@ private:
     std::size_t missing_ = 0;
     std::unique_ptr<std::mutex> sketch_mu_ = std::make_unique<std::mutex>();
     mutable std::unique_ptr<Sketch[]> sketches_;
+    mutable std::unique_ptr<std::uint8_t[]> words_;
     mutable std::atomic<const Sketch*> sketches_ready_{nullptr};
 };
 
