@@ -206,6 +206,23 @@ def test_native_default_process_on_any_code_point(rng):
         assert c.processed(i) == default_process(s), s
 
 
+def test_recycled_storage_keeps_nothing_of_the_last_list(rng):
+    # Freed stores are emptied and reused by the next list: nothing of a longer, processed,
+    # sketched list may show through in a shorter one with missing values, nor change a
+    # Choices that is still alive.
+    keep = tm.Choices(["kept one", "kept two"])
+    for _ in range(5):
+        long = texts(rng, rng.randint(3000, 6000), "AbC éÈ!?_ 日🙂-1")
+        tm.extract_one("abc", long, scorer="levenshtein", processor="default")
+        tm.Choices(long, processor="default").top_k(["abc"], k=2)
+        short = [None, "Zed", float("nan"), "", "Zoe"]
+        c = tm.Choices(short, processor="default")
+        assert [c.processed(i) for i in range(5)] == [None, "zed", None, "", "zoe"]
+        assert tm.extract("zed", short, processor="default", limit=None) == [
+            ("Zed", 100.0, 1), ("Zoe", pytest.approx(200 / 3), 4), ("", 0.0, 3)]
+    assert [keep.processed(i) for i in range(2)] == ["kept one", "kept two"]
+
+
 def test_processor_runs_once_per_string():
     calls = []
 

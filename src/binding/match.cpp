@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "binding/errors.hpp"
@@ -28,8 +30,27 @@ using core::match::TextStore;
 
 constexpr const char* kStoreCapsule = "tarnvel_match.store";
 
+// One emptied store kept from the last one freed, so that a call packing a list as long
+// as the previous call's reuses its memory: fresh arrays of that size cost more in page
+// faults than packing itself. Bounded, so that an idle process holds little.
+constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
+std::mutex g_spare_mu;
+TextStore* g_spare = nullptr;  // owned; never freed at exit on purpose
+
+std::unique_ptr<TextStore> new_store() {
+    {
+        const std::lock_guard<std::mutex> lock(g_spare_mu);
+        if (g_spare) return std::unique_ptr<TextStore>(std::exchange(g_spare, nullptr));
+    }
+    return std::make_unique<TextStore>();
+}
+
 void destroy_store(PyObject* capsule) {
-    delete static_cast<TextStore*>(PyCapsule_GetPointer(capsule, kStoreCapsule));
+    std::unique_ptr<TextStore> s(static_cast<TextStore*>(PyCapsule_GetPointer(capsule, kStoreCapsule)));
+    if (!s || s->capacity_bytes() > kSpareBytes) return;
+    s->clear();
+    const std::lock_guard<std::mutex> lock(g_spare_mu);
+    if (!g_spare) g_spare = s.release();
 }
 
 PyObject* wrap_store(std::unique_ptr<TextStore> store) {
@@ -161,11 +182,25 @@ void strip_spaces(std::string& out) {
     out.erase(0, b);
 }
 
+// The folded form of every ASCII byte, for the loop below.
+struct AsciiFold {
+    char to[128];
+    AsciiFold() {
+        for (int c = 0; c < 128; ++c) to[c] = fold_ascii(static_cast<unsigned char>(c));
+    }
+};
+const AsciiFold kAsciiFold;
+
 // Returns false when the text needs the Python definition (see FoldCache).
 bool default_process_native(const char* s, std::size_t n, std::string& out) {
-    out.clear();
     const auto* b = reinterpret_cast<const std::uint8_t*>(s);
-    for (std::size_t i = 0; i < n;) {
+    // The ASCII prefix (all of most texts) maps byte for byte through the table.
+    out.resize(n);
+    char* o = out.data();
+    std::size_t i = 0;
+    for (; i < n && b[i] < 0x80; ++i) o[i] = kAsciiFold.to[b[i]];
+    out.resize(i);
+    for (; i < n;) {
         if (b[i] < 0x80) {
             out.push_back(fold_ascii(b[i++]));
             continue;
@@ -228,8 +263,11 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
     const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
     if (n < 0) throw PyError{};
     auto item_at = [&](Py_ssize_t i) { return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
-    std::vector<core::Text> views(static_cast<std::size_t>(n));
-    std::vector<std::uint8_t> missing(static_cast<std::size_t>(n), 0);
+    auto store = new_store();
+    // The views are staged in the store's own view array (a missing item as a null view);
+    // seal() replaces them with views of the store's buffer.
+    std::vector<core::Text>& views = store->staging();
+    views.assign(static_cast<std::size_t>(n), core::Text());
     std::size_t bytes = 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (i + kAhead < n) {
@@ -246,7 +284,7 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
             views[static_cast<std::size_t>(i)] = core::Text(u, static_cast<std::size_t>(len));
             bytes += static_cast<std::size_t>(len);
         } else if (is_missing(item)) {
-            missing[static_cast<std::size_t>(i)] = 1;
+            views[static_cast<std::size_t>(i)] = core::Text();
         } else {
             PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %s", what, i,
                          type_qualname(item).c_str());
@@ -255,12 +293,11 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
         // Long lists answer Ctrl-C while they are collected and processed too.
         if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyError{};
     }
-    auto store = std::make_unique<TextStore>();
     store->reserve(static_cast<std::size_t>(n), bytes + 64);
     std::string tmp;
     for (Py_ssize_t i = 0; i < n; ++i) {
         const std::size_t k = static_cast<std::size_t>(i);
-        if (missing[k]) {
+        if (!views[k].data) {
             store->add_missing();
         } else if (mode == 0) {
             store->add(views[k].data, views[k].size);
@@ -293,7 +330,7 @@ PyObject* pack(Args& a) {
         return wrap_store(pack_views(seq, static_cast<int>(mode), fn, what));
     const Py_ssize_t n = PySequence_Size(seq);
     if (n < 0) throw PyError{};
-    auto store = std::make_unique<TextStore>();
+    auto store = new_store();
     store->reserve(static_cast<std::size_t>(n), static_cast<std::size_t>(n) * 16);
     std::string tmp;
     for (Py_ssize_t i = 0; i < n; ++i) {

@@ -113,7 +113,7 @@ V& value_at(void* base, std::size_t i) {
 // tried on the lengths first, then, where the scorer gains from them, on the sketches.
 template <typename S, typename Need, typename On>
 void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b, std::size_t e,
-          std::size_t exclude, bool prune, Need&& need, On&& on) {
+          std::size_t exclude, bool prune, Need&& need, On&& on, bool use_sketches = true) {
     using V = typename S::V;
     Text texts[kSub];
     std::uint32_t where[kSub];
@@ -124,7 +124,7 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
     Sketch qs;
     bool q_word = false;
     if constexpr (S::kSketch) {
-        if (prune) {
+        if (prune && use_sketches) {
             sketches = choices.sketches();
             words = choices.one_words();
             qs = sketch_of(p.q.text, &q_word);
@@ -173,6 +173,13 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
         g_by_sketch.fetch_add(by_sketch, std::memory_order_relaxed);
     }
 }
+
+// Scorers whose pair costs about as little as a sketch comparison (bit-parallel rows).
+template <typename S>
+constexpr bool kCheapPair =
+    std::is_same_v<S, RatioScorer> || std::is_same_v<S, QRatioScorer> ||
+    std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer> ||
+    std::is_same_v<S, LevenshteinScorer>;
 
 // Builds the choices' sketches on the calling thread before the workers need them.
 template <typename S>
@@ -523,7 +530,11 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
         return result;
     }
     const typename S::Prepared p(query_of(qs, qi), sp);
-    prepare_sketches<S>(cs, opt);
+    // One query against choices packed for this call alone: sketching every choice costs
+    // about what the bit-parallel scorers spend on a pair, so they skip it unless the
+    // store is being reused (a prepared set of choices, from its second query on).
+    const bool sketch = !kCheapPair<S> || cs.reused();
+    if (sketch) prepare_sketches<S>(cs, opt);
     const std::size_t cap = std::min(limit, n);
     const std::size_t blocks = (n + kColumnBlock - 1) / kColumnBlock;
     std::vector<std::vector<typename Best<S>::Item>> parts(blocks);
@@ -534,7 +545,7 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
         const BestNeed<S, ThresholdOf<S>> need{&best, &th, &stop, blk};
         scan<S>(p, cs, b, e, SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
             if (th.keep(v)) best.push(v, j);
-        });
+        }, sketch);
         parts[blk] = std::move(best).sorted();
         add_progress(opt, e - b);
     });

@@ -24,6 +24,29 @@ public:
     static constexpr std::uint8_t kMissing = 1;
     static constexpr std::uint8_t kAscii = 2;
 
+    // Empties the store for reuse, keeping the capacity (and the touched pages) of its
+    // arrays, so a store recycled for the next call's list costs no page faults.
+    void clear() {
+        buf_.clear();
+        offsets_.clear();
+        flags_.clear();
+        lens_.clear();
+        texts_.clear();
+        missing_ = 0;
+        sketches_.reset();
+        words_.reset();
+        sketches_ready_.store(nullptr, std::memory_order_relaxed);
+        uses_.store(0, std::memory_order_relaxed);
+    }
+    // Bytes held by the arrays, used or not.
+    std::size_t capacity_bytes() const {
+        return buf_.capacity() + offsets_.capacity() * sizeof(std::uint64_t) + flags_.capacity() +
+               lens_.capacity() * sizeof(std::uint64_t) + texts_.capacity() * sizeof(Text);
+    }
+    // The view array, for a builder that stages views in it before the adds (seal()
+    // replaces every entry).
+    std::vector<Text>& staging() { return texts_; }
+
     void reserve(std::size_t strings, std::size_t bytes) {
         offsets_.reserve(strings + 1);
         flags_.reserve(strings);
@@ -86,6 +109,9 @@ public:
         }
         return sketches_.get();
     }
+    // False on the first call, true on every later one: whether the store serves more
+    // than one search (sketches pay for themselves only then, for cheap scorers).
+    bool reused() const { return uses_.fetch_add(1, std::memory_order_relaxed) > 0 || sketches_ready_.load(std::memory_order_acquire); }
     // 1 where an entry is a single word (sketch.hpp), built with the sketches.
     const std::uint8_t* one_words() const {
         (void)sketches();
@@ -102,6 +128,7 @@ private:
     std::unique_ptr<std::mutex> sketch_mu_ = std::make_unique<std::mutex>();
     mutable std::unique_ptr<Sketch[]> sketches_;
     mutable std::unique_ptr<std::uint8_t[]> words_;
+    mutable std::atomic<std::uint64_t> uses_{0};
     mutable std::atomic<const Sketch*> sketches_ready_{nullptr};
 };
 
