@@ -51,7 +51,9 @@ def rand_text(rng, alphabet, lo, hi):
     return "".join(rng.choice(alphabet) for _ in range(rng.randint(lo, hi)))
 
 
-@pytest.mark.parametrize("alphabet", ["ab c", "abcdef  ", "aé中 \u3000\x1f", "xy\U0001f600 "])
+# Alphabets without white space give single words, which skip the token stages.
+@pytest.mark.parametrize("alphabet", ["ab c", "abcdef  ", "aé中 \u3000\x1f", "xy\U0001f600 ", "ab",
+                                      "abcdefgh", "aé中\x1f"])
 def test_random_pairs_match_reference(alphabet):
     rng = random.Random(f"{SEED}-{alphabet}")
     cutoffs = [0.0, 0.0, 50.0, 85.0, 95.0, 100.0, -1.0, -INF, NAN, 101.0]
