@@ -158,7 +158,20 @@ def machine_line() -> str:
                     break
     except OSError:
         pass
-    return f"{cpu}, {os.cpu_count()} logical CPUs, Python {platform.python_version()}"
+    return (f"{cpu}, {os.cpu_count()} logical CPUs, Python {platform.python_version()}, "
+            f"SIMD level {simd_level()}")
+
+
+def simd_level() -> str:
+    """The level the kernels run at: what the test extension reports where it is built,
+    else what TARNVEL_SIMD asks for (the processor may cap it)."""
+    forced = os.environ.get("TARNVEL_SIMD")
+    try:
+        import _tarnvel_testing
+        reached = _tarnvel_testing.simd_info()[3]
+    except (ImportError, AttributeError, IndexError):
+        return f"{forced} (TARNVEL_SIMD)" if forced else "default"
+    return f"{reached} (TARNVEL_SIMD={forced})" if forced else f"{reached} (default)"
 
 
 def optional_import(name: str):
