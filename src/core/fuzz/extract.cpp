@@ -361,18 +361,4 @@ std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choice
     return best;
 }
 
-namespace {
-
-void indel_ratio_word_many_portable(const std::uint64_t* peq, std::size_t query_len,
-                                    const Text* choices, std::size_t count, double* out) {
-    detail::indel_ratio_word_many_impl<false>(peq, query_len, choices, count, out);
-}
-
-void fill_indel_portable(dispatch::KernelTable& t) {
-    t.indel_ratio_word_many = &indel_ratio_word_many_portable;
-}
-
-const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_indel_portable);
-
-}  // namespace
 }  // namespace tarnvel::core

@@ -7,7 +7,7 @@
 // their distances are computed up front and then taken in the exact visiting order.
 // Where the target has lane kernels and the haystack has many windows, every full window
 // is evaluated instead, consecutive windows side by side in vector lanes
-// (partial_lanes_body.inc), and the window the subdivision would settle on is derived
+// (simd/generic/partial.inc), and the window the subdivision would settle on is derived
 // from the distances (full_windows_lanes); blocks of windows whose symbols hold too few
 // of the needle's to matter are skipped. The prefix windows
 // s2[0..j) are the successive states of one forward scan, and the suffix windows
@@ -138,14 +138,6 @@ inline std::uint64_t reverse_bits(std::uint64_t x) {
     x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
     return x;
 }
-
-// The portable target has no lane kernels: one window per 64-bit word would evaluate
-// every window, where the breadth-first search evaluates a fraction of them.
-void fill_partial_portable(dispatch::KernelTable& t) {
-    for (auto& slot : t.partial_lanes) slot = nullptr;
-}
-
-const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_partial_portable);
 
 // Needle of 1..64 symbols: one 64-bit state per scan.
 template <typename CharT>
