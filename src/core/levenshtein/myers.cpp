@@ -39,21 +39,8 @@ void myers_4way_scalar(const MyersPattern& p, const std::uint8_t* const* texts,
     for (std::size_t j = 0; j < longest; ++j) {
         for (int l = 0; l < 4; ++l) {
             const bool live = j < lens[l];
-            const std::uint64_t eq = live ? p.peq[texts[l][j]] : 0;
-            const std::uint64_t xv = eq | vn[l];
-            const std::uint64_t xh = (((eq & vp[l]) + vp[l]) ^ vp[l]) | eq;
-            std::uint64_t ph = vn[l] | ~(xh | vp[l]);
-            std::uint64_t mh = vp[l] & xh;
-            if (live) {
-                if (ph & last)
-                    ++score[l];
-                else if (mh & last)
-                    --score[l];
-            }
-            ph = (ph << 1) | 1;
-            mh <<= 1;
-            vp[l] = (mh | ~(xv | ph)) & mask;
-            vn[l] = (xv & ph) & mask;
+            const int d = myers_step(live ? p.peq[texts[l][j]] : 0, vp[l], vn[l], mask, last);
+            if (live) score[l] += static_cast<std::uint32_t>(d);
         }
     }
     for (int l = 0; l < 4; ++l) out[l] = score[l];

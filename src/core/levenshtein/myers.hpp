@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/common/bitpar.hpp"
+
 namespace tarnvel::core {
 
 struct MyersPattern {
@@ -29,21 +31,8 @@ inline std::uint32_t myers_distance(const MyersPattern& p, const std::uint8_t* t
     const std::uint64_t last = p.last_bit;
     std::uint64_t vp = mask, vn = 0;
     std::uint32_t score = static_cast<std::uint32_t>(p.len);
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::uint64_t eq = p.peq[t[j]];
-        const std::uint64_t xv = eq | vn;
-        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-        std::uint64_t ph = vn | ~(xh | vp);
-        std::uint64_t mh = vp & xh;
-        if (ph & last)
-            ++score;
-        else if (mh & last)
-            --score;
-        ph = (ph << 1) | 1;
-        mh <<= 1;
-        vp = (mh | ~(xv | ph)) & mask;
-        vn = (xv & ph) & mask;
-    }
+    for (std::size_t j = 0; j < n; ++j)
+        score += static_cast<std::uint32_t>(myers_step(p.peq[t[j]], vp, vn, mask, last));
     return score;
 }
 

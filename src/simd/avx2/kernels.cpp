@@ -19,11 +19,7 @@ TARNVEL_REGION_BEGIN(TARNVEL_REGION_AVX2)
 
 namespace tarnvel::simd::avx2 {
 namespace {
-#include "simd/generic/damerau.inc"
-#include "simd/generic/jaro.inc"
-#include "simd/generic/levenshtein.inc"
-#include "simd/generic/partial.inc"
-#include "simd/generic/fill.inc"
+#include "simd/generic/bodies.inc"
 }  // namespace
 }  // namespace tarnvel::simd::avx2
 

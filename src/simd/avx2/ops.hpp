@@ -49,26 +49,18 @@ struct Ops {
         return _mm256_srl_epi64(v, _mm_cvtsi32_si128(n));
     }
 
-    // Per lane, its number of set bits (nibble table lookup: AVX2 has no vector popcount).
-    static V lane_popcount(V x) {
+    // Bit counts per byte by a nibble table lookup (AVX2 has no vector popcount), and the
+    // sums of adjacent byte / word pairs (counts are small, so nothing saturates).
+    static V byte_popcount(V x) {
         const V table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
         const V nib = _mm256_set1_epi8(0x0F);
-        const V lo = _mm256_shuffle_epi8(table, _mm256_and_si256(x, nib));
-        const V hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib));
-        const V c = _mm256_add_epi8(lo, hi);
-        if constexpr (sizeof(L) == 1) {
-            return c;
-        } else if constexpr (sizeof(L) == 2) {
-            return _mm256_add_epi16(_mm256_and_si256(c, _mm256_set1_epi16(0xFF)), _mm256_srli_epi16(c, 8));
-        } else if constexpr (sizeof(L) == 4) {
-            // Byte counts summed in pairs (to 16 bits), then pairs of those (to 32 bits).
-            const V pairs = _mm256_maddubs_epi16(c, _mm256_set1_epi8(1));
-            return _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));
-        } else {
-            return _mm256_sad_epu8(c, _mm256_setzero_si256());
-        }
+        return _mm256_add_epi8(_mm256_shuffle_epi8(table, _mm256_and_si256(x, nib)),
+                               _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib)));
     }
+    static V sum_byte_pairs(V c) { return _mm256_maddubs_epi16(c, _mm256_set1_epi8(1)); }
+    static V sum_word_pairs(V c) { return _mm256_madd_epi16(c, _mm256_set1_epi16(1)); }
+    static V sum_bytes64(V c) { return _mm256_sad_epu8(c, _mm256_setzero_si256()); }
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>

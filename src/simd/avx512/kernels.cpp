@@ -24,11 +24,7 @@ TARNVEL_REGION_BEGIN(TARNVEL_REGION_AVX512)
 
 namespace tarnvel::simd::avx512 {
 namespace {
-#include "simd/generic/damerau.inc"
-#include "simd/generic/jaro.inc"
-#include "simd/generic/levenshtein.inc"
-#include "simd/generic/partial.inc"
-#include "simd/generic/fill.inc"
+#include "simd/generic/bodies.inc"
 }  // namespace
 #include "simd/avx512/indel_lanes.inc"
 }  // namespace tarnvel::simd::avx512

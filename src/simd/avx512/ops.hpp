@@ -53,27 +53,17 @@ struct Ops {
         return _mm512_srl_epi64(v, _mm_cvtsi32_si128(n));
     }
 
-    // Per lane, its number of set bits (nibble table lookup: the target has no vector
-    // popcount).
-    static V lane_popcount(V x) {
-        const V table = _mm512_broadcast_i32x4(
-            _mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+    // Bit counts per byte by a nibble table lookup (the target has no vector popcount),
+    // and the sums of adjacent byte / word pairs (counts are small, so nothing saturates).
+    static V byte_popcount(V x) {
+        const V table = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
         const V nib = _mm512_set1_epi8(0x0F);
-        const V lo = _mm512_shuffle_epi8(table, _mm512_and_si512(x, nib));
-        const V hi = _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib));
-        const V c = _mm512_add_epi8(lo, hi);
-        if constexpr (sizeof(L) == 1) {
-            return c;
-        } else if constexpr (sizeof(L) == 2) {
-            return _mm512_add_epi16(_mm512_and_si512(c, _mm512_set1_epi16(0xFF)), _mm512_srli_epi16(c, 8));
-        } else if constexpr (sizeof(L) == 4) {
-            // Byte counts summed in pairs (to 16 bits), then pairs of those (to 32 bits).
-            const V pairs = _mm512_maddubs_epi16(c, _mm512_set1_epi8(1));
-            return _mm512_madd_epi16(pairs, _mm512_set1_epi16(1));
-        } else {
-            return _mm512_sad_epu8(c, _mm512_setzero_si512());
-        }
+        return _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nib)),
+                               _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib)));
     }
+    static V sum_byte_pairs(V c) { return _mm512_maddubs_epi16(c, _mm512_set1_epi8(1)); }
+    static V sum_word_pairs(V c) { return _mm512_madd_epi16(c, _mm512_set1_epi16(1)); }
+    static V sum_bytes64(V c) { return _mm512_sad_epu8(c, _mm512_setzero_si512()); }
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
