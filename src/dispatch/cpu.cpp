@@ -12,12 +12,6 @@
 namespace tarnvel::dispatch {
 namespace {
 
-struct Features {
-    bool avx2 = false;
-    bool avx512f = false;
-    bool avx512bw = false;
-};
-
 #ifdef TARNVEL_X86
 std::uint64_t read_xcr0() {
     std::uint32_t lo = 0, hi = 0;
@@ -26,29 +20,44 @@ std::uint64_t read_xcr0() {
 }
 #endif
 
-Features detect() {
-    Features f;
+// The feature bits of targets.hpp this processor and operating system have.
+std::uint32_t detect() {
+    std::uint32_t f = 0;
 #ifdef TARNVEL_X86
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+    if ((c >> 23) & 1) f |= kPopcnt;
     const bool osxsave = (c >> 27) & 1;
-    if (!osxsave) return f;
-    const std::uint64_t xcr0 = read_xcr0();
-    const bool avx_state = (xcr0 & 0x06) == 0x06;             // SSE and AVX registers saved
-    const bool zmm_state = avx_state && (xcr0 & 0xE0) == 0xE0;  // opmask, ZMM_Hi256, Hi16_ZMM
+    const bool avx = (c >> 28) & 1;
+    if (osxsave && avx) {
+        const std::uint64_t xcr0 = read_xcr0();
+        if ((xcr0 & 0x06) == 0x06) {                       // SSE and AVX registers saved
+            f |= kOsYmm;
+            if ((xcr0 & 0xE0) == 0xE0) f |= kOsZmm;        // opmask, ZMM_Hi256, Hi16_ZMM
+        }
+    }
     a = b = c = d = 0;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return f;
-    f.avx2 = avx_state && ((b >> 5) & 1);
-    f.avx512f = zmm_state && ((b >> 16) & 1);
-    f.avx512bw = f.avx512f && ((b >> 30) & 1);
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+        if ((b >> 3) & 1) f |= kBmi1;
+        if ((b >> 5) & 1) f |= kAvx2;
+        if ((b >> 8) & 1) f |= kBmi2;
+        if ((b >> 16) & 1) f |= kAvx512f;
+        if ((b >> 17) & 1) f |= kAvx512dq;
+        if ((b >> 30) & 1) f |= kAvx512bw;
+        if ((b >> 31) & 1) f |= kAvx512vl;
+    }
+    a = b = c = d = 0;
+    if (__get_cpuid(0x80000001u, &a, &b, &c, &d) && ((c >> 5) & 1)) f |= kLzcnt;
 #endif
     return f;
 }
 
-const Features& features() {
-    static const Features f = detect();
+std::uint32_t features() {
+    static const std::uint32_t f = detect();
     return f;
 }
+
+bool has(std::uint32_t want) { return (features() & want) == want; }
 
 const SimdLevel* read_forced() {
     const char* v = std::getenv("TARNVEL_SIMD");
@@ -73,8 +82,8 @@ Target choose_target() {
             case SimdLevel::avx512: cap = Target::avx512; break;
         }
     }
-    if (cap == Target::avx512 && cpu_has_avx512bw()) return Target::avx512;
-    if (cap != Target::portable && cpu_has_avx2()) return Target::avx2;
+    for (int t = static_cast<int>(cap); t > 0; --t)
+        if (target_supported(static_cast<Target>(t))) return static_cast<Target>(t);
     return Target::portable;
 }
 
@@ -85,14 +94,16 @@ const SimdLevel* forced_level() {
     return forced;
 }
 
-bool cpu_has_avx2() { return features().avx2; }
-bool cpu_has_avx512f() { return features().avx512f; }
-bool cpu_has_avx512bw() { return features().avx512bw; }
+bool target_supported(Target t) { return has(target_def(t).features); }
+bool cpu_has_avx2() { return has(kAvx2 | kOsYmm); }
+bool cpu_has_avx512f() { return has(kAvx512f | kOsZmm); }
+bool cpu_has_avx512bw() { return has(kAvx512f | kAvx512bw | kOsZmm); }
 
+// The lanes follow the same target definitions as the kernel table.
 int simd_lanes() {
     if (const SimdLevel* f = forced_level()) return static_cast<int>(*f);
-    if (cpu_has_avx512f()) return 8;
-    return cpu_has_avx2() ? 4 : 1;
+    if (target_supported(Target::avx512)) return 8;
+    return target_supported(Target::avx2) ? 4 : 1;
 }
 
 Target active_target() {
@@ -100,12 +111,6 @@ Target active_target() {
     return t;
 }
 
-const char* target_name(Target t) {
-    switch (t) {
-        case Target::avx2: return "avx2";
-        case Target::avx512: return "avx512";
-        default: return "portable";
-    }
-}
+const char* target_name(Target t) { return target_def(t).name; }
 
 }  // namespace tarnvel::dispatch

@@ -4,19 +4,22 @@
 // statics), and then read without locking. Nothing else in the library tests CPU features.
 //  - simd_lanes(): 1, 2, 4 or 8; decides how many candidates a grouped kernel takes
 //    together. TARNVEL_SIMD ("portable", "neon", "avx2", "avx512", exact bytes) forces it.
-//  - cpu_has_avx2() / cpu_has_avx512f() / cpu_has_avx512bw(): what the processor and the
-//    operating system really support (CPUID leaf 7 plus XGETBV).
+//  - target_supported(t): the processor has every feature of target t (targets.hpp) and the
+//    operating system saves its registers (XGETBV).
+//  - cpu_has_avx2() / cpu_has_avx512f() / cpu_has_avx512bw(): single features, for reports.
 //  - active_target(): the instruction set kernels may use: the forced level capped by
 //    what the processor has, so forcing never executes a missing instruction.
-// See also: kernels.hpp, targets.md.
+// See also: targets.hpp, kernels.hpp.
 #pragma once
+
+#include "dispatch/targets.hpp"
 
 namespace tarnvel::dispatch {
 
 enum class SimdLevel { portable = 1, neon = 2, avx2 = 4, avx512 = 8 };
-enum class Target { portable = 0, avx2 = 1, avx512 = 2 };
 
 int simd_lanes();
+bool target_supported(Target t);
 bool cpu_has_avx2();
 bool cpu_has_avx512f();
 bool cpu_has_avx512bw();  // AVX-512F plus BW (byte and word lanes)

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "dispatch/cpu.hpp"
+
 namespace tarnvel::dispatch {
 namespace {
 
@@ -20,10 +22,12 @@ std::vector<Filler>& fillers() {
 KernelTable build() {
     KernelTable t;
     t.target = active_target();
-    for (Target level : {Target::portable, Target::avx2, Target::avx512}) {
-        if (level > t.target) break;
+    constexpr FillFn kFill[] = {&fill_kernels_portable, &fill_kernels_avx2, &fill_kernels_avx512};
+    for (const TargetDef& def : kTargets) {
+        if (def.target > t.target) break;
+        kFill[static_cast<int>(def.target)](t);
         for (const Filler& f : fillers())
-            if (f.target == level) f.fn(t);
+            if (f.target == def.target) f.fn(t);
     }
     return t;
 }
@@ -35,11 +39,7 @@ const KernelTable& kernels() {
     return t;
 }
 
-}  // namespace tarnvel::dispatch
-
-namespace tarnvel::simd {
-
 // Runs during static initialisation, before any call can build the table.
-KernelFiller::KernelFiller(Target target, FillFn fn) { dispatch::fillers().push_back({target, fn}); }
+KernelFiller::KernelFiller(Target target, FillFn fn) { fillers().push_back({target, fn}); }
 
-}  // namespace tarnvel::simd
+}  // namespace tarnvel::dispatch

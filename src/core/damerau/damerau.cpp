@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "core/common/panic.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 #include "core/levenshtein/levenshtein_kernels.hpp"
 #include "dispatch/kernels.hpp"
 #include "engine/parallel.hpp"
@@ -242,9 +243,7 @@ std::uint32_t damerau_levenshtein(Text a, Text b) {
 double damerau_ratio(Text a, Text b) {
     const std::uint64_t total = static_cast<std::uint64_t>(count_code_points(a)) + count_code_points(b);
     if (total == 0) return 100.0;
-    const std::uint32_t d = damerau_levenshtein(a, b);
-    const double l = static_cast<double>(total);
-    return ((l - static_cast<double>(d)) / l) * 100.0;
+    return ratio_from_remaining(damerau_levenshtein(a, b), total);
 }
 
 void damerau_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {

@@ -23,11 +23,6 @@ namespace {
 // Choices scored per block by the filtering paths (keeps the score buffer on the stack).
 constexpr std::size_t kBlock = 256;
 
-inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
-    const std::uint64_t u = v & m;
-    return (v + u) | (v - u);
-}
-
 inline bool is_continuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
 // Multi-word LCS over a symbol stream; next(i) yields the next symbol's row.
@@ -66,7 +61,7 @@ std::size_t lcs_words(const BlockPattern& p, std::size_t symbols_end, Rows&& row
         std::uint64_t zeros = ~v[w];
         const std::size_t bits = len - w * 64;
         if (bits < 64) zeros &= (std::uint64_t{1} << bits) - 1;
-        lcs += static_cast<std::size_t>(detail::swar_popcount(zeros));
+        lcs += static_cast<std::size_t>(swar_popcount(zeros));
     }
     return lcs;
 }
@@ -120,7 +115,7 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                 v = lcs_step(v, peq_[b]);
             }
             choice_len = size - cont;
-            return static_cast<std::size_t>(detail::swar_popcount(~v & len_mask_));
+            return static_cast<std::size_t>(swar_popcount(~v & len_mask_));
         }
         case Mode::cp_word: {
             std::uint64_t v = ~std::uint64_t{0};
@@ -144,7 +139,7 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                 v = lcs_step(v, mask);
             }
             choice_len = m;
-            return static_cast<std::size_t>(detail::swar_popcount(~v & len_mask_));
+            return static_cast<std::size_t>(swar_popcount(~v & len_mask_));
         }
         case Mode::ascii_block: {
             const BlockPattern& p = block_;
@@ -361,18 +356,4 @@ std::optional<ExtractMatch> extract_one(Text query, std::span<const Text> choice
     return best;
 }
 
-namespace {
-
-void indel_ratio_word_many_portable(const std::uint64_t* peq, std::size_t query_len,
-                                    const Text* choices, std::size_t count, double* out) {
-    detail::indel_ratio_word_many_impl<false>(peq, query_len, choices, count, out);
-}
-
-void fill_indel_portable(dispatch::KernelTable& t) {
-    t.indel_ratio_word_many = &indel_ratio_word_many_portable;
-}
-
-const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_indel_portable);
-
-}  // namespace
 }  // namespace tarnvel::core

@@ -8,23 +8,17 @@
 //
 // Four choices run interleaved: a single chain is bound by the add -> or latency, four
 // independent ones keep the ALUs busy. Written once, always inlined into each target's
-// entry point (extract.cpp for the portable build, simd/indel_avx2.cpp with popcnt).
+// entry point (simd/portable/kernels.cpp, and simd/avx2/kernels.cpp with popcnt).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "core/common/bitpar.hpp"
 #include "core/common/text.hpp"
 #include "core/fuzz/ratio_formula.hpp"
 
 namespace tarnvel::core::detail {
-
-[[gnu::always_inline]] inline std::uint64_t swar_popcount(std::uint64_t x) {
-    x = x - ((x >> 1) & 0x5555555555555555ull);
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return (x * 0x0101010101010101ull) >> 56;
-}
 
 template <bool kHwPopcount>
 [[gnu::always_inline]] inline std::size_t popcount64(std::uint64_t x) {
@@ -33,11 +27,6 @@ template <bool kHwPopcount>
     } else {
         return static_cast<std::size_t>(swar_popcount(x));
     }
-}
-
-[[gnu::always_inline]] inline std::uint64_t lcs_step64(std::uint64_t v, std::uint64_t m) {
-    const std::uint64_t u = v & m;
-    return (v + u) | (v - u);
 }
 
 // Code points of a text that is known to contain bytes >= 0x80.
@@ -55,7 +44,7 @@ template <bool kHwPopcount>
                                                  std::uint64_t v, std::uint32_t high) {
     for (std::size_t j = from; j < len; ++j) {
         high |= s[j];
-        v = lcs_step64(v, peq[s[j]]);
+        v = lcs_step(v, peq[s[j]]);
     }
     const std::size_t m = (high & 0x80) ? utf8_length(s, len) : len;
     return ratio_from_lcs(query_len, m, popcount64<kHwPopcount>(~v & mask));
@@ -92,10 +81,10 @@ template <bool kHwPopcount>
             h1 |= b1;
             h2 |= b2;
             h3 |= b3;
-            v0 = lcs_step64(v0, peq[b0]);
-            v1 = lcs_step64(v1, peq[b1]);
-            v2 = lcs_step64(v2, peq[b2]);
-            v3 = lcs_step64(v3, peq[b3]);
+            v0 = lcs_step(v0, peq[b0]);
+            v1 = lcs_step(v1, peq[b1]);
+            v2 = lcs_step(v2, peq[b2]);
+            v3 = lcs_step(v3, peq[b3]);
         }
         out[i] = finish_word<kHwPopcount>(peq, query_len, mask, s0, l0, common, v0, h0);
         out[i + 1] = finish_word<kHwPopcount>(peq, query_len, mask, s1, l1, common, v1, h1);

@@ -18,6 +18,7 @@
 #include <x86intrin.h>
 #endif
 
+#include "core/common/bitpar.hpp"
 #include "core/common/pattern.hpp"
 #include "core/common/text.hpp"
 
@@ -70,8 +71,7 @@ template <typename CharT, typename Lookup>
 inline std::size_t lcs_word(Lookup&& lookup, std::size_t len, Seq<CharT> s) {
     std::uint64_t v = ~std::uint64_t{0};
     for (std::size_t j = 0; j < s.size; ++j) {
-        const std::uint64_t u = v & lookup(static_cast<std::uint32_t>(s[j]));
-        v = (v + u) | (v - u);
+        v = lcs_step(v, lookup(static_cast<std::uint32_t>(s[j])));
     }
     return zeros_below(v, len);
 }

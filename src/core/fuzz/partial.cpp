@@ -7,7 +7,7 @@
 // their distances are computed up front and then taken in the exact visiting order.
 // Where the target has lane kernels and the haystack has many windows, every full window
 // is evaluated instead, consecutive windows side by side in vector lanes
-// (partial_lanes_body.inc), and the window the subdivision would settle on is derived
+// (simd/generic/partial.inc), and the window the subdivision would settle on is derived
 // from the distances (full_windows_lanes); blocks of windows whose symbols hold too few
 // of the needle's to matter are skipped. The prefix windows
 // s2[0..j) are the successive states of one forward scan, and the suffix windows
@@ -28,9 +28,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/common/bitpar.hpp"
 #include "core/common/pattern.hpp"
 #include "core/fuzz/indel.hpp"
 #include "core/fuzz/ratio.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 #include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
@@ -60,19 +62,8 @@ inline std::uint64_t low_mask(std::size_t len) {
     return len >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
 }
 
-// Bit count without a library call (the baseline x86-64 target has no popcnt
-// instruction, and std::popcount then calls into libgcc).
-inline std::size_t bit_count(std::uint64_t x) {
-    x = x - ((x >> 1) & 0x5555555555555555ull);
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
-}
-
-inline std::uint64_t lcs_step(std::uint64_t v, std::uint64_t m) {
-    const std::uint64_t u = v & m;
-    return (v + u) | (v - u);
-}
+// Bit count without a library call (see core/common/bitpar.hpp).
+inline std::size_t bit_count(std::uint64_t x) { return swar_popcount(x); }
 
 // Match masks of a needle of 1..64 symbols, one word per symbol. Bytes (always ASCII:
 // the byte path is taken only for ASCII pairs) and code points below 256 index a dense
@@ -138,14 +129,6 @@ inline std::uint64_t reverse_bits(std::uint64_t x) {
     x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
     return x;
 }
-
-// The portable target has no lane kernels: one window per 64-bit word would evaluate
-// every window, where the breadth-first search evaluates a fraction of them.
-void fill_partial_portable(dispatch::KernelTable& t) {
-    for (auto& slot : t.partial_lanes) slot = nullptr;
-}
-
-const dispatch::KernelFiller reg(dispatch::Target::portable, &fill_partial_portable);
 
 // Needle of 1..64 symbols: one 64-bit state per scan.
 template <typename CharT>
@@ -406,7 +389,7 @@ bool full_windows_lanes(Needle& needle, std::size_t len1, Seq<CharT> s2, std::ui
         *hit = Found{100.0, best_pos, best_pos + len1};
         return true;
     }
-    const double score = (1.0 - static_cast<double>(best) / static_cast<double>(len_sum)) * 100.0;
+    const double score = ratio_from_distance(best, len_sum);
     if (cutoff <= score) {
         cutoff = score;
         best_score = score;
@@ -513,7 +496,7 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
     // A phase that recorded nothing leaves the running score at 0.0 and the cutoff as it
     // was (the plain formula would turn the 2^64 - 1 marker into a huge negative score).
     if (best_dist == kNotComputed) return false;
-    const double score = (1.0 - static_cast<double>(best_dist) / static_cast<double>(len_sum)) * 100.0;
+    const double score = ratio_from_distance(best_dist, len_sum);
     if (cutoff <= score) {
         cutoff = score;
         best_score = score;

@@ -1,4 +1,4 @@
-// The indel ratio formula, the one definition every scorer and kernel uses (vector
+// The ratio formulas, the one definition every scorer and kernel uses (vector
 // kernels include it inside their target regions; it is plain scalar code).
 #pragma once
 
@@ -11,6 +11,12 @@ namespace tarnvel::core {
 [[gnu::always_inline]] inline double ratio_from_distance(std::uint64_t dist, std::uint64_t total) {
     const double q = static_cast<double>(dist) / static_cast<double>(total);
     return (1.0 - q) * 100.0;
+}
+
+// ((total - dist) / total) * 100, in that order: the Damerau-Levenshtein ratio.
+[[gnu::always_inline]] inline double ratio_from_remaining(std::uint64_t dist, std::uint64_t total) {
+    const double l = static_cast<double>(total);
+    return ((l - static_cast<double>(dist)) / l) * 100.0;
 }
 
 // The indel ratio of texts of n and m symbols from their LCS length (indel distance

@@ -19,8 +19,7 @@
 #include "core/common/pattern.hpp"
 #include "core/jaro/jaro_kernels.hpp"
 #include "core/jaro/jaro_scalar.hpp"
-#include "core/jaro/jaro_simd.hpp"
-#include "dispatch/cpu.hpp"
+#include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
 namespace {
@@ -312,46 +311,66 @@ void check_query(const char* who, Seq<std::uint8_t> a) {
                                            bool_word(aa) + ")");
 }
 
-void four_lanes(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
-#if defined(__x86_64__)
-    if (dispatch::cpu_has_avx2()) {
-        const std::uint8_t* ptrs[4];
-        std::size_t lens[4];
-        for (int i = 0; i < 4; ++i) {
-            ptrs[i] = c[i].data;
-            lens[i] = c[i].size;
-        }
-        simd::avx2::jaro_4way_kernel(a.data, a.size, ptrs, lens, out);
+// The 64-bit lanes of the active target (4 or 8), or 0 when it has fewer than four.
+std::size_t word_lanes(const dispatch::KernelTable& kt) {
+    const std::size_t lanes = kt.jaro_vec_bytes / 8;
+    return kt.jaro_lanes[3] && lanes >= 4 ? lanes : 0;
+}
+
+// The kernel reads only the table entries of the query's bytes, all cleared below; the
+// compiler cannot see that through the function pointer.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// count (1 to the target's 64-bit lanes) candidates, each 1 to 64 ASCII bytes, against the
+// query a, through the packed-lane kernel: the mask table has one entry per byte value
+// the query or a candidate uses, cleared before use, so the whole table is never cleared.
+void lanes_group(const dispatch::KernelTable& kt, Seq<std::uint8_t> a, const Seq<std::uint8_t>* c,
+                 std::size_t count, double* out) {
+    constexpr std::size_t kMaxLanes = 8;
+    const std::size_t vb = kt.jaro_vec_bytes;
+    alignas(64) std::uint64_t table[256 * kMaxLanes];
+    auto entry = [&](std::uint8_t sym) { return table + std::size_t{sym} * (vb / 8); };
+    for (std::size_t i = 0; i < a.size; ++i) std::memset(entry(a.data[i]), 0, vb);
+    for (std::size_t l = 0; l < count; ++l)
+        for (std::size_t k = 0; k < c[l].size; ++k) std::memset(entry(c[l].data[k]), 0, vb);
+    std::uint8_t win[kMaxLanes] = {};
+    for (std::size_t l = 0; l < count; ++l) {
+        for (std::size_t k = 0; k < c[l].size; ++k) entry(c[l].data[k])[l] |= std::uint64_t{1} << k;
+        win[l] = static_cast<std::uint8_t>(jaro_window(a.size, c[l].size));
+    }
+    std::uint16_t qidx[64] = {};
+    for (std::size_t i = 0; i < a.size; ++i) qidx[i] = a.data[i];
+    std::uint8_t m[kMaxLanes], t[kMaxLanes];
+    kt.jaro_lanes[3](table, qidx, a.size, win, m, t);
+    for (std::size_t l = 0; l < count; ++l)
+        out[l] = m[l] == 0 ? 0.0 : jaro_finish(m[l], t[l], a.size, c[l].size);
+}
+#pragma GCC diagnostic pop
+
+// Candidates in groups of the target's lanes; jaro_bitpar where there are none.
+void grouped(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, std::size_t count, double* out) {
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    const std::size_t lanes = word_lanes(kt);
+    if (lanes == 0) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = jaro_bitpar(a, c[i]);
         return;
     }
-#endif
-    for (int i = 0; i < 4; ++i) out[i] = jaro_bitpar(a, c[i]);
+    for (std::size_t i = 0; i < count; i += lanes)
+        lanes_group(kt, a, c + i, std::min(lanes, count - i), out + i);
 }
+
+bool lane_candidate(Seq<std::uint8_t> c) { return c.size > 0 && c.size <= 64 && seq_ascii(c); }
 
 }  // namespace
 
 void jaro_4way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
     check_query("jaro_4way", a);
-    four_lanes(a, c, out);
+    grouped(a, c, 4, out);
 }
 
 void jaro_8way(Seq<std::uint8_t> a, const Seq<std::uint8_t>* c, double* out) {
     check_query("jaro_8way", a);
-#if defined(__x86_64__)
-    if (dispatch::cpu_has_avx512f()) {
-        const std::uint8_t* ptrs[8];
-        std::size_t lens[8];
-        for (int i = 0; i < 8; ++i) {
-            ptrs[i] = c[i].data;
-            lens[i] = c[i].size;
-        }
-        simd::avx512::jaro_8way_kernel(a.data, a.size, ptrs, lens, out);
-        return;
-    }
-#endif
-    // Never executes instructions the processor lacks: two four-lane halves instead.
-    four_lanes(a, c, out);
-    four_lanes(a, c + 4, out + 4);
+    grouped(a, c, 8, out);
 }
 
 std::vector<double> jaro_multi(Seq<std::uint8_t> a, std::span<const Seq<std::uint8_t>> group) {
@@ -360,12 +379,12 @@ std::vector<double> jaro_multi(Seq<std::uint8_t> a, std::span<const Seq<std::uin
     if (L == 4) {
         jaro_4way(a, group.data(), out.data());
     } else if (L == 8) {
-        if (dispatch::cpu_has_avx512f()) {
-            jaro_8way(a, group.data(), out.data());
-        } else {
-            jaro_4way(a, group.data(), out.data());
-            jaro_4way(a, group.data() + 4, out.data() + 4);
-        }
+        jaro_8way(a, group.data(), out.data());
+    } else if (L >= 3 && a.size <= 64 && seq_ascii(a) &&
+               std::all_of(group.begin(), group.end(), lane_candidate)) {
+        // Other groups of three or more valid inputs share the lanes too; anything else
+        // goes through jaro_bitpar, which checks its inputs.
+        grouped(a, group.data(), L, out.data());
     } else {
         for (std::size_t i = 0; i < L; ++i) out[i] = jaro_bitpar(a, group[i]);
     }

@@ -1,7 +1,7 @@
 // Jaro-Winkler batches (one query against many candidates) and cross-products.
 //
 // The fast path packs short candidates into vector lanes (the packed-lane kernel,
-// jaro_lanes_body.inc): every candidate of 1 to 64 code points goes to the narrowest lane
+// simd/generic/jaro.inc): every candidate of 1 to 64 code points goes to the narrowest lane
 // that holds it (8, 16, 32 or 64 bits; only 64 on the portable target), so a vector
 // carries 4 to 64 candidates at once. The mask table of a group has one entry per distinct
 // query symbol only, so building it costs one lookup per candidate symbol and works for
@@ -24,50 +24,6 @@
 
 namespace tarnvel::core {
 
-namespace portable {
-namespace {
-
-struct Ops {
-    using V = std::uint64_t;
-    using Lane = std::uint64_t;
-    static constexpr std::size_t kLanes = 1;
-    static V zero() { return 0; }
-    static V set1(Lane x) { return x; }
-    static V load(const void* p) {
-        V v;
-        std::memcpy(&v, p, sizeof(v));
-        return v;
-    }
-    static void store(void* p, V v) { std::memcpy(p, &v, sizeof(v)); }
-    static V and_(V a, V b) { return a & b; }
-    static V or_(V a, V b) { return a | b; }
-    static V xor_(V a, V b) { return a ^ b; }
-    static V andnot(V a, V b) { return ~a & b; }
-    static V add(V a, V b) { return a + b; }
-    static V sub(V a, V b) { return a - b; }
-    static V cmpgt(V a, V b) {
-        return static_cast<std::int64_t>(a) > static_cast<std::int64_t>(b) ? ~V{0} : 0;
-    }
-    static V cmpeq(V a, V b) { return a == b ? ~V{0} : 0; }
-};
-
-#include "core/jaro/jaro_lanes_body.inc"
-
-void lanes64(const void* t, const std::uint16_t* q, std::size_t n, const std::uint8_t* w,
-             std::uint8_t* m, std::uint8_t* tr) {
-    jaro_lanes_impl<Ops>(t, q, n, w, m, tr);
-}
-
-void fill(dispatch::KernelTable& k) {
-    k.jaro_vec_bytes = 8;
-    k.jaro_lanes[0] = k.jaro_lanes[1] = k.jaro_lanes[2] = nullptr;
-    k.jaro_lanes[3] = &lanes64;
-}
-
-const dispatch::KernelFiller reg(dispatch::Target::portable, &fill);
-
-}  // namespace
-}  // namespace portable
 
 namespace {
 

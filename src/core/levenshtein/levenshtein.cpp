@@ -63,19 +63,8 @@ std::uint32_t short_pattern(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
     const std::uint64_t last = std::uint64_t{1} << (m - 1);
     std::uint64_t vp = mask, vn = 0;
     std::uint32_t score = static_cast<std::uint32_t>(m);
-    for (std::size_t j = 0; j < b.size; ++j) {
-        const std::uint64_t eq = peq[b[j]];
-        const std::uint64_t xv = eq | vn;
-        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-        std::uint64_t ph = vn | ~(xh | vp);
-        std::uint64_t mh = vp & xh;
-        score += (ph & last) != 0;
-        score -= (mh & last) != 0;
-        ph = (ph << 1) | 1;
-        mh <<= 1;
-        vp = (mh | ~(xv | ph)) & mask;
-        vn = (xv & ph) & mask;
-    }
+    for (std::size_t j = 0; j < b.size; ++j)
+        score += static_cast<std::uint32_t>(myers_step(peq[b[j]], vp, vn, mask, last));
     return score;
 }
 

@@ -7,8 +7,7 @@
 
 #include "core/common/panic.hpp"
 #include "core/common/text.hpp"
-#include "dispatch/cpu.hpp"
-#include "core/levenshtein/levenshtein_simd.hpp"
+#include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
 
@@ -40,21 +39,8 @@ void myers_4way_scalar(const MyersPattern& p, const std::uint8_t* const* texts,
     for (std::size_t j = 0; j < longest; ++j) {
         for (int l = 0; l < 4; ++l) {
             const bool live = j < lens[l];
-            const std::uint64_t eq = live ? p.peq[texts[l][j]] : 0;
-            const std::uint64_t xv = eq | vn[l];
-            const std::uint64_t xh = (((eq & vp[l]) + vp[l]) ^ vp[l]) | eq;
-            std::uint64_t ph = vn[l] | ~(xh | vp[l]);
-            std::uint64_t mh = vp[l] & xh;
-            if (live) {
-                if (ph & last)
-                    ++score[l];
-                else if (mh & last)
-                    --score[l];
-            }
-            ph = (ph << 1) | 1;
-            mh <<= 1;
-            vp[l] = (mh | ~(xv | ph)) & mask;
-            vn[l] = (xv & ph) & mask;
+            const int d = myers_step(live ? p.peq[texts[l][j]] : 0, vp[l], vn[l], mask, last);
+            if (live) score[l] += static_cast<std::uint32_t>(d);
         }
     }
     for (int l = 0; l < 4; ++l) out[l] = score[l];
@@ -62,17 +48,15 @@ void myers_4way_scalar(const MyersPattern& p, const std::uint8_t* const* texts,
 
 void myers_4way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                 std::uint32_t* out) {
-#if defined(__x86_64__)
-    if (dispatch::cpu_has_avx2()) return simd::avx2::myers_4way(p, texts, lens, out);
-#endif
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    if (kt.myers_lanes && kt.myers_width >= 4) return kt.myers_lanes(p, texts, lens, 4, out);
     myers_4way_scalar(p, texts, lens, out);
 }
 
 void myers_8way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                 std::uint32_t* out) {
-#if defined(__x86_64__)
-    if (dispatch::cpu_has_avx512f()) return simd::avx512::myers_8way(p, texts, lens, out);
-#endif
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    if (kt.myers_lanes && kt.myers_width >= 8) return kt.myers_lanes(p, texts, lens, 8, out);
     myers_4way(p, texts, lens, out);
     myers_4way(p, texts + 4, lens + 4, out + 4);
 }
@@ -82,9 +66,19 @@ void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const 
     switch (k) {
         case 4: return myers_4way(p, texts, lens, out);
         case 8: return myers_8way(p, texts, lens, out);
-        default:
-            for (std::size_t i = 0; i < k; ++i) out[i] = myers_distance(p, texts[i], lens[i]);
+        default: break;
     }
+    // Other group sizes: the lanes in groups of at most their width when three or more
+    // texts share a call (fewer are cheaper one by one).
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    std::size_t i = 0;
+    if (kt.myers_lanes && k >= 3) {
+        for (; i + 3 <= k; i += kt.myers_width) {
+            const std::size_t n = std::min(kt.myers_width, k - i);
+            kt.myers_lanes(p, texts + i, lens + i, n, out + i);
+        }
+    }
+    for (; i < k; ++i) out[i] = myers_distance(p, texts[i], lens[i]);
 }
 
 }  // namespace tarnvel::core

@@ -2,14 +2,15 @@
 //
 // MyersPattern holds the 256 match masks of the pattern; myers_distance runs one text
 // through it, one 64-bit word step per text byte. The group kernels run one pattern
-// against 4 or 8 texts in lockstep (AVX2 / AVX-512F lanes when the processor has them,
-// checked here at every call, never assumed from the forced SIMD level). Every lane
-// returns exactly what myers_distance returns for its text.
-// See also: levenshtein.hpp (dispatch), simd/levenshtein_avx2.cpp, levenshtein_avx512.cpp.
+// against 4 or 8 texts in lockstep (the kernel table's myers_lanes slot, when the active
+// target has one). Every lane returns exactly what myers_distance returns for its text.
+// See also: levenshtein.hpp (dispatch), simd/generic/levenshtein.inc.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/common/bitpar.hpp"
 
 namespace tarnvel::core {
 
@@ -30,21 +31,8 @@ inline std::uint32_t myers_distance(const MyersPattern& p, const std::uint8_t* t
     const std::uint64_t last = p.last_bit;
     std::uint64_t vp = mask, vn = 0;
     std::uint32_t score = static_cast<std::uint32_t>(p.len);
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::uint64_t eq = p.peq[t[j]];
-        const std::uint64_t xv = eq | vn;
-        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-        std::uint64_t ph = vn | ~(xh | vp);
-        std::uint64_t mh = vp & xh;
-        if (ph & last)
-            ++score;
-        else if (mh & last)
-            --score;
-        ph = (ph << 1) | 1;
-        mh <<= 1;
-        vp = (mh | ~(xv | ph)) & mask;
-        vn = (xv & ph) & mask;
-    }
+    for (std::size_t j = 0; j < n; ++j)
+        score += static_cast<std::uint32_t>(myers_step(p.peq[t[j]], vp, vn, mask, last));
     return score;
 }
 
@@ -53,11 +41,10 @@ void myers_4way_scalar(const MyersPattern& p, const std::uint8_t* const* texts,
                        const std::size_t* lens, std::uint32_t* out);
 void myers_4way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                 std::uint32_t* out);
-// Eight lanes of AVX-512F; on a processor without it, two 4-way runs (never a missing
-// instruction).
+// Eight lanes when the active target has them, else two 4-way runs.
 void myers_8way(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                 std::uint32_t* out);
-// k = 1, 2, 4 or 8 (any other k runs the texts one by one).
+// Any k: 4 and 8 as above, three or more in lane groups, fewer one by one.
 void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                  std::size_t k, std::uint32_t* out);
 

@@ -35,6 +35,7 @@
 #include "core/fuzz/extract.hpp"
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
+#include "core/fuzz/ratio_formula.hpp"
 #include "core/fuzz/token.hpp"
 #include "core/fuzz/weighted.hpp"
 #include "core/jaro/jaro.hpp"
@@ -252,8 +253,7 @@ struct DamerauRatioScorer {
     static std::optional<double> bound(const Prepared&, const PairFacts& f) {
         const std::uint64_t total = std::uint64_t{f.n} + f.m;
         if (total == 0) return 100.0;
-        const double l = static_cast<double>(total);
-        return ((l - static_cast<double>(detail::edit_floor(f))) / l) * 100.0;
+        return ratio_from_remaining(detail::edit_floor(f), total);
     }
 };
 

@@ -1,0 +1,43 @@
+// The avx512 target (AVX-512 F, BW, VL, DQ): the generic kernel bodies over the AVX-512
+// lane layer, and the indel lanes, which only this target has.
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/common/text.hpp"
+#include "core/fuzz/ratio_formula.hpp"
+#include "core/levenshtein/levenshtein_packed.hpp"
+#include "core/levenshtein/myers.hpp"
+#include "dispatch/kernel_table.hpp"
+
+#if defined(__x86_64__)
+// GCC 12 reports false "may be used uninitialized" warnings from its AVX-512 headers
+// (GCC bug 105593); they concern the headers' own temporaries.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+
+TARNVEL_REGION_BEGIN(TARNVEL_REGION_AVX512)
+
+#include "simd/avx512/ops.hpp"
+
+namespace tarnvel::simd::avx512 {
+namespace {
+#include "simd/generic/bodies.inc"
+}  // namespace
+#include "simd/avx512/indel_lanes.inc"
+}  // namespace tarnvel::simd::avx512
+
+// Only called once the processor is known to have every avx512 feature.
+void tarnvel::dispatch::fill_kernels_avx512(KernelTable& t) {
+    simd::avx512::fill_generic<simd::avx512::Ops>(t);
+    t.indel_lanes[0] = &simd::avx512::indel_lanes16;
+    t.indel_lanes[1] = &simd::avx512::indel_lanes32;
+}
+
+TARNVEL_REGION_END()
+
+#else
+void tarnvel::dispatch::fill_kernels_avx512(KernelTable&) {}
+#endif
