@@ -41,6 +41,4 @@ def test_python_and_numpy_only_in_binding(folder):
 ])
 def test_dependencies_point_one_way(folder, forbidden):
     bad = [(str(p), n) for p, n in includes(folder) if n.startswith(forbidden)]
-    # The engine may report a failure through the shared panic type only.
-    bad = [(p, n) for p, n in bad if n != "core/common/panic.hpp"]
     assert not bad

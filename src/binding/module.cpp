@@ -4,7 +4,7 @@
 // checks every row, then adds each function in order as a built-in bound to the module;
 // the private test module sorts its rows by name.
 // Every call goes through one boundary (call_impl) that turns C++ failures into Python
-// exceptions: Panic -> PanicException, bad_alloc -> MemoryError.
+// exceptions: Panic and engine::InvariantError -> PanicException, bad_alloc -> MemoryError.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -26,6 +26,7 @@
 #include "binding/module.hpp"
 #include "core/common/panic.hpp"
 #include "engine/cancel.hpp"
+#include "engine/error.hpp"
 #include "engine/parallel.hpp"
 
 namespace tarnvel::py {
@@ -73,6 +74,8 @@ PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* ar
         PyErr_SetString(e.out_of_memory() ? PyExc_MemoryError : PyExc_RuntimeError, e.what());
     } catch (const core::Panic& p) {
         raise_panic(p.message());
+    } catch (const engine::InvariantError& e) {
+        raise_panic(e.message());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
