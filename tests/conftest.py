@@ -23,8 +23,30 @@ SEED = int(os.environ.get("SEED", "20261207"))
 MULTIPLIER = max(1, int(os.environ.get("MULTIPLIER", "1")))
 
 
+def simd_reached():
+    """(target the kernel table reached, its lanes, CPU has AVX2, CPU has AVX-512) in this
+    process, or None without the private test extension."""
+    try:
+        import _tarnvel_testing
+    except ImportError:
+        return None
+    lanes, avx2, avx512, target = _tarnvel_testing.simd_info()
+    return target, lanes, avx2, avx512
+
+
 def pytest_report_header(config):
-    return f"tarnvel tests: SEED={SEED} MULTIPLIER={MULTIPLIER}"
+    lines = [f"tarnvel tests: SEED={SEED} MULTIPLIER={MULTIPLIER}"]
+    requested = os.environ.get("TARNVEL_SIMD", "(automatic)")
+    reached = simd_reached()
+    if reached is None:
+        lines.append(f"tarnvel SIMD: TARNVEL_SIMD={requested}, target reached unknown (no _tarnvel_testing)")
+    else:
+        target, lanes, avx2, avx512 = reached
+        capped = requested in ("avx2", "avx512") and target != requested
+        lines.append(f"tarnvel SIMD: TARNVEL_SIMD={requested}, target reached {target}"
+                     f"{' (capped: the processor lacks ' + requested + ')' if capped else ''}; "
+                     f"simd_lanes={lanes}, cpu avx2={avx2} avx512={avx512}")
+    return lines
 
 
 @pytest.fixture
