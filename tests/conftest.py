@@ -23,6 +23,31 @@ SEED = int(os.environ.get("SEED", "20261207"))
 MULTIPLIER = max(1, int(os.environ.get("MULTIPLIER", "1")))
 
 
+# Set by .ci/run for the AddressSanitizer run; these tests cannot run there.
+UNDER_ASAN = os.environ.get("TARNVEL_TEST_ASAN") == "1"
+NOT_UNDER_ASAN = {
+    "tests/test_memory_pressure.py": "lowers RLIMIT_AS, which ASan's shadow memory reservation "
+                                     "cannot fit in",
+    "tests/test_borrow_safety.py::test_over_reported_length_is_only_a_hint":
+        "lowers RLIMIT_AS, which ASan's shadow memory reservation cannot fit in",
+    "tests/test_borrow_safety.py::test_match_collection_ignores_lying_hints":
+        "lowers RLIMIT_AS, which ASan's shadow memory reservation cannot fit in",
+    "tests/test_typing.py": "checks the stubs with mypy and pyright, no compiled code (ran in the "
+                            "main build)",
+}
+
+
+def pytest_collection_modifyitems(config, items):
+    if not UNDER_ASAN:
+        return
+    for item in items:
+        for prefix, reason in NOT_UNDER_ASAN.items():
+            if item.nodeid == prefix or item.nodeid.startswith(prefix + "::") or (
+                    prefix.endswith(".py") and item.nodeid.startswith(prefix)):
+                item.add_marker(pytest.mark.skip(reason=f"under ASan: {reason}"))
+                break
+
+
 def simd_reached():
     """(target the kernel table reached, its lanes, CPU has AVX2, CPU has AVX-512) in this
     process, or None without the private test extension."""

@@ -109,3 +109,33 @@ def test_binding_reads_arguments_only_by_declared_name(commands, tmp_path):
                 'text<"b">().size'):
         ok, _ = compiles(commands["binding"], head % bad, tmp_path)
         assert not ok, bad
+
+
+def configure(build, *defines):
+    args = [CMAKE, "-S", str(ROOT), "-B", str(build), "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
+            f"-DPython_EXECUTABLE={sys.executable}", *defines]
+    if shutil.which("ninja"):
+        args += ["-G", "Ninja"]
+    return subprocess.run(args, capture_output=True, text=True, timeout=300)
+
+
+def flags_of(build):
+    return [e.get("command") or " ".join(e["arguments"])
+            for e in json.loads((build / "compile_commands.json").read_text())]
+
+
+@pytest.mark.parametrize("value,flag", [("ON", "-fsanitize=address,undefined"),
+                                        ("thread", "-fsanitize=thread"),
+                                        ("undefined", "-fsanitize=undefined")])
+def test_sanitize_option_reaches_every_object(tmp_path, value, flag):
+    res = configure(tmp_path, f"-DTARNVEL_SANITIZE={value}", "-DTARNVEL_WERROR=ON")
+    assert res.returncode == 0, res.stdout + res.stderr
+    commands = flags_of(tmp_path)
+    assert commands and all(flag in c.split() and "-Werror" in c.split() for c in commands)
+
+
+@pytest.mark.parametrize("value", ["memory", "address,thread"])
+def test_sanitize_option_rejects_what_it_cannot_build(tmp_path, value):
+    res = configure(tmp_path, f"-DTARNVEL_SANITIZE={value}")
+    assert res.returncode != 0
+    assert "TARNVEL_SANITIZE" in res.stderr

@@ -10,6 +10,7 @@ constexpr TableRow kTesting[] = {
     {"block_kernels", kAnyArity, &rows::block_kernels},
     {"block_pattern_info", kAnyArity, &rows::block_pattern_info},
     {"block_pattern_row", kAnyArity, &rows::block_pattern_row},
+    {"check_table_rows", kAnyArity, &rows::check_table_rows},
     {"damerau_bytes", kAnyArity, &rows::damerau_bytes},
     {"engine_chunks", kAnyArity, &rows::engine_chunks},
     {"engine_fail", kAnyArity, &rows::engine_fail},

@@ -195,14 +195,22 @@ bool check_listed(const TableRow& r, std::span<const TableRow> rows, std::size_t
     return true;
 }
 
+}  // namespace
+
+bool check_table(std::span<const TableRow> rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!check_listed(rows[i], rows, i)) return false;
+    return true;
+}
+
+namespace {
+
 bool build_table(ModuleId id) {
     ModuleTable& t = table_of(id);
     if (t.built) return true;
+    if (!check_table(t.rows)) return false;
     std::vector<const FuncDesc*> order;
-    for (std::size_t i = 0; i < t.rows.size(); ++i) {
-        if (!check_listed(t.rows[i], t.rows, i)) return false;
-        order.push_back(t.rows[i].desc);
-    }
+    for (const TableRow& r : t.rows) order.push_back(r.desc);
     if (id == ModuleId::testing_module)
         std::sort(order.begin(), order.end(),
                   [](const FuncDesc* a, const FuncDesc* b) { return std::strcmp(a->name, b->name) < 0; });

@@ -1,12 +1,13 @@
 // The function table: one descriptor per Python function, one generic parser for all.
 //
 // A family declares its functions as FuncDesc rows (func<Params, &impl>) in its own
-// binding file; functions.cpp lists the public ones in the order of __all__. The parser converts arguments in the fixed order (texts, then scalars with the
-// range check of p, then text lists, then their views, then out) and hands the impl an
-// Args with every value ready. The impl releases the interpreter lock (GilRelease) around
+// binding file; functions.cpp lists the public ones in the order of __all__. The parser
+// converts arguments in the fixed order (texts, then scalars with the range check of p,
+// then text lists, then their views, then out) and hands the impl a Bound<Params> with
+// every value ready, read by parameter name. The impl releases the interpreter lock (GilRelease) around
 // the computation and builds its result with the helpers of results.hpp.
 //
-// An impl may throw: core::Panic becomes PanicException, std::bad_alloc MemoryError,
+// An impl may throw: core::Panic and engine::InvariantError become PanicException, std::bad_alloc MemoryError,
 // PyError (a Python exception already set) passes through. See also: args.cpp, module.cpp.
 #pragma once
 

@@ -1,6 +1,11 @@
 // Private test functions for the binding layer, the dispatch caches and the indel core.
+#include <deque>
 #include <new>
+#include <string>
+#include <vector>
 
+#include "binding/functions.hpp"
+#include "binding/module.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
 #include "binding/testing/rows.hpp"
@@ -24,6 +29,30 @@ constexpr Param kProbeParams[] = {
     {"p", Kind::prefix_p, "0.1", 0.1},
 };
 constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
+constexpr Param kRowsParam[] = {{"rows", Kind::object}};
+
+// Runs the module-start check of a function table on rows made from a list of
+// (listed name, parameter count, name of the public function it points to or None).
+PyObject* check_table_rows(Bound<kRowsParam> a) {
+    PyObject* list = a.object<"rows">();
+    const Py_ssize_t n = PyList_Size(list);
+    if (n < 0) throw PyError{};
+    std::deque<std::string> names;
+    std::vector<TableRow> rows;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const char* listed = nullptr;
+        const char* target = nullptr;
+        Py_ssize_t arity = 0;
+        if (!PyArg_ParseTuple(PyList_GetItem(list, i), "snz", &listed, &arity, &target)) throw PyError{};
+        const FuncDesc* desc = nullptr;
+        for (const TableRow& r : public_table())
+            if (target && std::string(r.desc->name) == target) desc = r.desc;
+        names.emplace_back(listed);
+        rows.push_back({names.back().c_str(), static_cast<std::size_t>(arity), desc});
+    }
+    if (!check_table(rows)) return nullptr;
+    return to_py_none();
+}
 
 PyObject* raise_panic_fn(Bound<kMsgParam> a) {
     const core::Text msg = a.text<"message">();
@@ -90,6 +119,7 @@ constexpr FuncDesc kPanicNogil = func<kMsgParam, &raise_panic_nogil>("raise_pani
 constexpr FuncDesc kBadAlloc = func<&raise_bad_alloc>("raise_bad_alloc", "");
 constexpr FuncDesc kProbe = func<kProbeParams, &probe_kinds>("probe_kinds", "");
 constexpr FuncDesc kIndel = func<kPair, &indel_distance_fn>("indel_distance", "");
+constexpr FuncDesc kCheckTable = func<kRowsParam, &check_table_rows>("check_table_rows", "");
 constexpr FuncDesc kSimdInfo = func<&simd_info>("simd_info", "");
 
 }  // namespace
@@ -100,5 +130,6 @@ const FuncDesc rows::raise_bad_alloc = kBadAlloc;
 const FuncDesc rows::probe_kinds = kProbe;
 const FuncDesc rows::indel_distance = kIndel;
 const FuncDesc rows::simd_info = kSimdInfo;
+const FuncDesc rows::check_table_rows = kCheckTable;
 
 }  // namespace tarnvel::py

@@ -26,6 +26,7 @@ extern const FuncDesc raise_bad_alloc;
 extern const FuncDesc raise_panic;
 extern const FuncDesc raise_panic_nogil;
 extern const FuncDesc simd_info;
+extern const FuncDesc check_table_rows;
 // binding/testing/jaro_testing.cpp
 extern const FuncDesc jaro_4way;
 extern const FuncDesc jaro_8way;
