@@ -34,6 +34,9 @@ NOT_UNDER_ASAN = {
         "lowers RLIMIT_AS, which ASan's shadow memory reservation cannot fit in",
     "tests/test_interrupt_calls.py::test_into_direct_write_stops_quickly":
         "its 0.5 s latency bound assumes uninstrumented speed (about 1.1 s under ASan)",
+    "tests/test_borrow_safety.py::test_forked_child_starts_with_no_borrows":
+        "forks while another thread allocates; the sanitizer allocator's locks can be held "
+        "across the fork and hang the child (seen once in three runs)",
     "tests/test_typing.py": "checks the stubs with mypy and pyright, no compiled code (ran in the "
                             "main build)",
 }
