@@ -45,6 +45,16 @@ def test_chunks_cover_positions(n, chunk):
     assert positions == [i // chunk for i in range(n)]
 
 
+@pytest.mark.parametrize("n", [0, 1, 5000])
+def test_broken_engine_invariant_is_a_panic_with_its_message(n):
+    # The engine reports through its own error type; the boundary keeps the message.
+    with pytest.raises(BaseException) as info:
+        T.engine_chunks(n, 0)
+    assert is_panic(info.value), type(info.value)
+    assert str(info.value) == "parallel_chunks: chunk size 0"
+    assert T.engine_chunks(9, 4)[0] == [0, 0, 0, 0, 1, 1, 1, 1, 2]  # still usable
+
+
 def test_chunk_boundary_4096_runs_on_caller_4097_on_pool():
     _, flags = T.engine_chunks(4096)
     assert flags == [1]

@@ -256,3 +256,20 @@ def test_another_thread_runs_while_a_long_call_computes():
     # call; released, it keeps a good share of its free-running rate.
     assert duration > 0.02
     assert during > 0.2 * rate * duration
+
+
+def test_function_table_check_catches_each_kind_of_bad_row():
+    T = pytest.importorskip("_tarnvel_testing")
+    names = [n for n in tarnvel.__all__ if n != "__version__"]
+    good = [(n, len(inspect.signature(getattr(tarnvel, n)).parameters), n) for n in names]
+    assert T.check_table_rows(good) is None  # the shipped table, as the module exposes it
+    bad = {
+        "listed under another name": [("fuzz_ratio", 3, "fuzz_qratio")],
+        "parameter count differs": [("fuzz_ratio", 2, "fuzz_ratio")],
+        "listed twice": [("fuzz_ratio", 3, "fuzz_ratio"), ("fuzz_ratio", 3, "fuzz_ratio")],
+        "no function": [("fuzz_ratio", 3, None)],
+    }
+    for problem, rows in bad.items():
+        with pytest.raises(SystemError) as info:
+            T.check_table_rows(good[:5] + rows)
+        assert str(info.value) == f"internal error: function table row fuzz_ratio: {problem}"

@@ -6,36 +6,11 @@
 
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/functions.hpp"
 #include "core/alignment/alignment.hpp"
 
 namespace tarnvel::py {
 namespace {
-
-PyObject* nw_score(Args& a) {
-    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
-        [&] { return core::nw_linear(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
-}
-
-PyObject* nw_batch(Args& a) {
-    return list_i64(without_gil_interruptible(
-        [&] { return core::nw_linear_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4)); }));
-}
-
-PyObject* nw_affine_score(Args& a) {
-    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
-        [&] { return core::nw_affine(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4), a.i64(5)); }));
-}
-
-PyObject* nw_affine_batch(Args& a) {
-    return list_i64(without_gil_interruptible(
-        [&] { return core::nw_affine_batch(a.text(0), a.list(1), a.i64(2), a.i64(3), a.i64(4),
-                                  a.i64(5)); }));
-}
-
-PyObject* nw_striped_score(Args& a) {
-    return to_py_i64(without_gil_pair(a.text(0), a.text(1), 
-        [&] { return core::nw_striped(a.text(0), a.text(1), a.i64(2), a.i64(3), a.i64(4)); }));
-}
 
 constexpr Param kPair[] = {{"a", Kind::text},
                            {"b", Kind::text},
@@ -60,18 +35,45 @@ constexpr Param kAffineBatch[] = {{"query", Kind::text},
                                   {"gap_open", Kind::i64},
                                   {"gap_extend", Kind::i64}};
 
-const FuncDesc kScore{"needleman_wunsch_score", kPair, "", &nw_score};
-const FuncDesc kBatchFn{"needleman_wunsch_batch_fn", kBatch, "", &nw_batch};
-const FuncDesc kAffine{"needleman_wunsch_affine", kAffinePair, "", &nw_affine_score};
-const FuncDesc kAffineBatchFn{"needleman_wunsch_affine_batch", kAffineBatch, "",
-                              &nw_affine_batch};
-const FuncDesc kStriped{"needleman_wunsch_striped", kPair, "", &nw_striped_score};
+PyObject* nw_score(Bound<kPair> a) {
+    return to_py_i64(without_gil_pair(a.text<"a">(), a.text<"b">(), 
+        [&] { return core::nw_linear(a.text<"a">(), a.text<"b">(), a.i64<"match_score">(), a.i64<"mismatch_score">(), a.i64<"gap_penalty">()); }));
+}
 
-TARNVEL_REGISTER_FUNCTION(kScore);
-TARNVEL_REGISTER_FUNCTION(kBatchFn);
-TARNVEL_REGISTER_FUNCTION(kAffine);
-TARNVEL_REGISTER_FUNCTION(kAffineBatchFn);
-TARNVEL_REGISTER_FUNCTION(kStriped);
+PyObject* nw_batch(Bound<kBatch> a) {
+    return list_i64(without_gil_interruptible(
+        [&] { return core::nw_linear_batch(a.text<"query">(), a.list<"candidates">(), a.i64<"match_score">(), a.i64<"mismatch_score">(), a.i64<"gap_penalty">()); }));
+}
+
+PyObject* nw_affine_score(Bound<kAffinePair> a) {
+    return to_py_i64(without_gil_pair(a.text<"a">(), a.text<"b">(), 
+        [&] { return core::nw_affine(a.text<"a">(), a.text<"b">(), a.i64<"match_score">(), a.i64<"mismatch_score">(), a.i64<"gap_open">(), a.i64<"gap_extend">()); }));
+}
+
+PyObject* nw_affine_batch(Bound<kAffineBatch> a) {
+    return list_i64(without_gil_interruptible(
+        [&] { return core::nw_affine_batch(a.text<"query">(), a.list<"candidates">(), a.i64<"match_score">(), a.i64<"mismatch_score">(), a.i64<"gap_open">(),
+                                  a.i64<"gap_extend">()); }));
+}
+
+PyObject* nw_striped_score(Bound<kPair> a) {
+    return to_py_i64(without_gil_pair(a.text<"a">(), a.text<"b">(), 
+        [&] { return core::nw_striped(a.text<"a">(), a.text<"b">(), a.i64<"match_score">(), a.i64<"mismatch_score">(), a.i64<"gap_penalty">()); }));
+}
+
+
+constexpr FuncDesc kScore = func<kPair, &nw_score>("needleman_wunsch_score", "");
+constexpr FuncDesc kBatchFn = func<kBatch, &nw_batch>("needleman_wunsch_batch_fn", "");
+constexpr FuncDesc kAffine = func<kAffinePair, &nw_affine_score>("needleman_wunsch_affine", "");
+constexpr FuncDesc kAffineBatchFn = func<kAffineBatch, &nw_affine_batch>("needleman_wunsch_affine_batch", "");
+constexpr FuncDesc kStriped = func<kPair, &nw_striped_score>("needleman_wunsch_striped", "");
 
 }  // namespace
+
+const FuncDesc rows::needleman_wunsch_score = kScore;
+const FuncDesc rows::needleman_wunsch_batch_fn = kBatchFn;
+const FuncDesc rows::needleman_wunsch_affine = kAffine;
+const FuncDesc rows::needleman_wunsch_affine_batch = kAffineBatchFn;
+const FuncDesc rows::needleman_wunsch_striped = kStriped;
+
 }  // namespace tarnvel::py

@@ -11,10 +11,19 @@
 #include "binding/results.hpp"
 #include "binding/params.hpp"
 #include "binding/table.hpp"
+#include "binding/functions.hpp"
 #include "core/fuzz/extract.hpp"
 
 namespace tarnvel::py {
 namespace {
+
+constexpr Param kExtractParams[] = {{"query", Kind::text},
+                                    {"choices", Kind::text_list},
+                                    {"score_cutoff", Kind::real, "0.0", 0.0},
+                                    {"limit", Kind::u64, "5", 0.0, 5}};
+constexpr Param kExtractOneParams[] = {{"query", Kind::text},
+                                       {"choices", Kind::text_list},
+                                       {"score_cutoff", Kind::real, "0.0", 0.0}};
 
 // (choice, score, index) as a new tuple; throws PyError with the exception set.
 PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMatch& m) {
@@ -25,16 +34,16 @@ PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMa
     return tuple_of(items);
 }
 
-PyObject* fuzz_ratio_batch(Args& a) {
-    return list_f64(without_gil_interruptible([&] { return core::ratio_batch(a.text(0), a.list(1)); }));
+PyObject* fuzz_ratio_batch(Bound<params::kBatch> a) {
+    return list_f64(without_gil_interruptible([&] { return core::ratio_batch(a.text<"query">(), a.list<"candidates">()); }));
 }
 
-PyObject* fuzz_extract(Args& a) {
-    const auto choices = a.list(1);
+PyObject* fuzz_extract(Bound<kExtractParams> a) {
+    const auto choices = a.list<"choices">();
     std::vector<core::ExtractMatch> found;
     {
         InterruptibleGilRelease nogil;
-        found = core::extract(a.text(0), choices, a.real(2), a.u64(3));
+        found = core::extract(a.text<"query">(), choices, a.real<"score_cutoff">(), a.u64<"limit">());
     }
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(found.size()));
     if (!list) throw PyError{};
@@ -51,32 +60,26 @@ PyObject* fuzz_extract(Args& a) {
     return list;
 }
 
-PyObject* fuzz_extract_one(Args& a) {
-    const auto choices = a.list(1);
+PyObject* fuzz_extract_one(Bound<kExtractOneParams> a) {
+    const auto choices = a.list<"choices">();
     std::optional<core::ExtractMatch> best;
     {
         InterruptibleGilRelease nogil;
-        best = core::extract_one(a.text(0), choices, a.real(2));
+        best = core::extract_one(a.text<"query">(), choices, a.real<"score_cutoff">());
     }
     if (!best) return to_py_none();
     return match_tuple(choices, *best);
 }
 
-constexpr Param kExtractParams[] = {{"query", Kind::text},
-                                    {"choices", Kind::text_list},
-                                    {"score_cutoff", Kind::real, "0.0", 0.0},
-                                    {"limit", Kind::u64, "5", 0.0, 5}};
-constexpr Param kExtractOneParams[] = {{"query", Kind::text},
-                                       {"choices", Kind::text_list},
-                                       {"score_cutoff", Kind::real, "0.0", 0.0}};
 
-const FuncDesc kFuzzRatioBatch{"fuzz_ratio_batch", params::kBatch, "", &fuzz_ratio_batch};
-const FuncDesc kFuzzExtract{"fuzz_extract", kExtractParams, "", &fuzz_extract};
-const FuncDesc kFuzzExtractOne{"fuzz_extract_one", kExtractOneParams, "", &fuzz_extract_one};
-
-TARNVEL_REGISTER_FUNCTION(kFuzzRatioBatch);
-TARNVEL_REGISTER_FUNCTION(kFuzzExtract);
-TARNVEL_REGISTER_FUNCTION(kFuzzExtractOne);
+constexpr FuncDesc kFuzzRatioBatch = func<params::kBatch, &fuzz_ratio_batch>("fuzz_ratio_batch", "");
+constexpr FuncDesc kFuzzExtract = func<kExtractParams, &fuzz_extract>("fuzz_extract", "");
+constexpr FuncDesc kFuzzExtractOne = func<kExtractOneParams, &fuzz_extract_one>("fuzz_extract_one", "");
 
 }  // namespace
+
+const FuncDesc rows::fuzz_ratio_batch = kFuzzRatioBatch;
+const FuncDesc rows::fuzz_extract = kFuzzExtract;
+const FuncDesc rows::fuzz_extract_one = kFuzzExtractOne;
+
 }  // namespace tarnvel::py

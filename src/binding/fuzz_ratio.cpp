@@ -3,27 +3,29 @@
 #include "binding/results.hpp"
 #include "binding/params.hpp"
 #include "binding/table.hpp"
+#include "binding/functions.hpp"
 #include "core/fuzz/ratio.hpp"
 
 namespace tarnvel::py {
 namespace {
 
-PyObject* fuzz_ratio(Args& a) {
-    return to_py_f64(without_gil_pair(a.text(0), a.text(1), 
-        [&] { return core::indel_ratio(a.text(0), a.text(1), a.real(2)); }));
+PyObject* fuzz_ratio(Bound<params::kPairCutoff> a) {
+    return to_py_f64(without_gil_pair(a.text<"a">(), a.text<"b">(), 
+        [&] { return core::indel_ratio(a.text<"a">(), a.text<"b">(), a.real<"score_cutoff">()); }));
 }
 
-PyObject* fuzz_qratio(Args& a) {
-    return to_py_f64(without_gil_pair(a.text(0), a.text(1), 
-        [&] { return core::quick_ratio(a.text(0), a.text(1), a.real(2)); }));
+PyObject* fuzz_qratio(Bound<params::kPairCutoff> a) {
+    return to_py_f64(without_gil_pair(a.text<"a">(), a.text<"b">(), 
+        [&] { return core::quick_ratio(a.text<"a">(), a.text<"b">(), a.real<"score_cutoff">()); }));
 }
 
 
-const FuncDesc kFuzzRatio{"fuzz_ratio", params::kPairCutoff, "", &fuzz_ratio};
-const FuncDesc kFuzzQratio{"fuzz_qratio", params::kPairCutoff, "", &fuzz_qratio};
-
-TARNVEL_REGISTER_FUNCTION(kFuzzRatio);
-TARNVEL_REGISTER_FUNCTION(kFuzzQratio);
+constexpr FuncDesc kFuzzRatio = func<params::kPairCutoff, &fuzz_ratio>("fuzz_ratio", "");
+constexpr FuncDesc kFuzzQratio = func<params::kPairCutoff, &fuzz_qratio>("fuzz_qratio", "");
 
 }  // namespace
+
+const FuncDesc rows::fuzz_ratio = kFuzzRatio;
+const FuncDesc rows::fuzz_qratio = kFuzzQratio;
+
 }  // namespace tarnvel::py

@@ -19,12 +19,30 @@
 #include "binding/ndarray.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/functions.hpp"
 #include "core/match/shapes.hpp"
 #include "core/match/store.hpp"
 #include "engine/parallel.hpp"
 
 namespace tarnvel::py {
 namespace {
+
+constexpr Param kPack[] = {{"items", Kind::object}, {"mode", Kind::object}, {"fn", Kind::object},
+                           {"what", Kind::object}};
+constexpr Param kOne[] = {{"store", Kind::object}};
+constexpr Param kGet[] = {{"store", Kind::object}, {"index", Kind::object}};
+constexpr Param kState[] = {{"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
+constexpr Param kCdist[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
+                            {"cutoff", Kind::object}, {"out", Kind::object}, {"kind", Kind::object},
+                            {"run", Kind::object}};
+constexpr Param kExtract[] = {{"query", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
+                              {"cutoff", Kind::object}, {"limit", Kind::object}, {"run", Kind::object}};
+constexpr Param kTopK[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
+                           {"cutoff", Kind::object}, {"k", Kind::object}, {"indices", Kind::object},
+                           {"values", Kind::object}, {"run", Kind::object}};
+constexpr Param kPairs[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
+                            {"cutoff", Kind::object}, {"run", Kind::object}};
+constexpr Param kComponents[] = {{"n", Kind::object}, {"i", Kind::object}, {"j", Kind::object}};
 
 using core::match::TextStore;
 
@@ -313,12 +331,12 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
 }
 
 // pack(items, mode, fn, what): items is a list or tuple; each is a str or missing.
-PyObject* pack(Args& a) {
-    PyObject* items = a.object(0);
-    const long mode = PyLong_AsLong(a.object(1));
+PyObject* pack(Bound<kPack> a) {
+    PyObject* items = a.object<"items">();
+    const long mode = PyLong_AsLong(a.object<"mode">());
     if (mode == -1 && PyErr_Occurred()) throw PyError{};
-    PyObject* fn = a.object(2);
-    const char* what = PyUnicode_AsUTF8AndSize(a.object(3), nullptr);
+    PyObject* fn = a.object<"fn">();
+    const char* what = PyUnicode_AsUTF8AndSize(a.object<"what">(), nullptr);
     if (!what) throw PyError{};
     PyObject* seq = PySequence_Fast(items, "items must be a sequence");
     if (!seq) throw PyError{};
@@ -358,8 +376,8 @@ PyObject* pack(Args& a) {
     return wrap_store(std::move(store));
 }
 
-PyObject* store_info(Args& a) {
-    const TextStore& s = store_of(a.object(0));
+PyObject* store_info(Bound<kOne> a) {
+    const TextStore& s = store_of(a.object<"store">());
     std::size_t first_missing = s.size();
     if (s.missing_count()) {
         for (std::size_t i = 0; i < s.size(); ++i)
@@ -374,9 +392,9 @@ PyObject* store_info(Args& a) {
 }
 
 // The processed string at i (None when missing).
-PyObject* store_get(Args& a) {
-    const TextStore& s = store_of(a.object(0));
-    const Py_ssize_t i = PyLong_AsSsize_t(a.object(1));
+PyObject* store_get(Bound<kGet> a) {
+    const TextStore& s = store_of(a.object<"store">());
+    const Py_ssize_t i = PyLong_AsSsize_t(a.object<"index">());
     if (i == -1 && PyErr_Occurred()) throw PyError{};
     if (i < 0 || static_cast<std::size_t>(i) >= s.size()) {
         PyErr_SetString(PyExc_IndexError, "index out of range");
@@ -388,8 +406,8 @@ PyObject* store_get(Args& a) {
 }
 
 // (buffer bytes, offsets bytes, flags bytes): the whole store, for pickling.
-PyObject* store_state(Args& a) {
-    const TextStore& s = store_of(a.object(0));
+PyObject* store_state(Bound<kOne> a) {
+    const TextStore& s = store_of(a.object<"store">());
     const auto& off = s.offsets();
     const auto& fl = s.flags();
     PyObject* items[] = {
@@ -402,12 +420,12 @@ PyObject* store_state(Args& a) {
 }
 
 // Rebuilds a store from store_state's three byte strings, checking them as untrusted.
-PyObject* store_from_state(Args& a) {
+PyObject* store_from_state(Bound<kState> a) {
     char *buf, *off, *fl;
     Py_ssize_t nbuf, noff, nfl;
-    if (PyBytes_AsStringAndSize(a.object(0), &buf, &nbuf) < 0 ||
-        PyBytes_AsStringAndSize(a.object(1), &off, &noff) < 0 ||
-        PyBytes_AsStringAndSize(a.object(2), &fl, &nfl) < 0)
+    if (PyBytes_AsStringAndSize(a.object<"buffer">(), &buf, &nbuf) < 0 ||
+        PyBytes_AsStringAndSize(a.object<"offsets">(), &off, &noff) < 0 ||
+        PyBytes_AsStringAndSize(a.object<"flags">(), &fl, &nfl) < 0)
         throw PyError{};
     const std::size_t n = static_cast<std::size_t>(nfl);
     auto bad = [] {
@@ -562,20 +580,20 @@ ElemKind elem_of(core::match::OutKind k) {
 }
 
 // cdist(queries, choices, scorer_args, cutoff, out, out_kind, run): fills out in place.
-PyObject* m_cdist(Args& a) {
-    const TextStore& q = store_of(a.object(0));
-    const TextStore& c = store_of(a.object(1));
-    const ScorerArgs sp = scorer_args(a.object(2));
-    const core::match::Cutoff cut = cutoff_of(a.object(3));
-    const long kind = PyLong_AsLong(a.object(5));
+PyObject* m_cdist(Bound<kCdist> a) {
+    const TextStore& q = store_of(a.object<"queries">());
+    const TextStore& c = store_of(a.object<"choices">());
+    const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
+    const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
+    const long kind = PyLong_AsLong(a.object<"kind">());
     if (kind < 0 || kind > 3) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "internal error: out kind");
         throw PyError{};
     }
     const auto ek = static_cast<ElemKind>(kind);
-    const RunSpec rs = run_spec(a.object(6));
+    const RunSpec rs = run_spec(a.object<"run">());
     OutBuffer out;
-    if (!borrow_array(a.object(4), ek, q.size() * c.size(), true, out)) throw PyError{};
+    if (!borrow_array(a.object<"out">(), ek, q.size() * c.size(), true, out)) throw PyError{};
     void* data = out.data();
     run_released(rs, std::uint64_t{q.size()} * c.size(), [&](const core::match::RunOptions& opt) {
         core::match::cdist(q, c, sp.id, sp.params, cut, data, out_kind_of(ek), opt);
@@ -592,17 +610,17 @@ PyObject* match_value(core::match::OutKind kind, const core::match::Match& m) {
 }
 
 // extract(query_store, choices, scorer_args, cutoff, limit or None, run) -> [(index, value)]
-PyObject* m_extract(Args& a) {
-    const TextStore& q = store_of(a.object(0));
-    const TextStore& c = store_of(a.object(1));
-    const ScorerArgs sp = scorer_args(a.object(2));
-    const core::match::Cutoff cut = cutoff_of(a.object(3));
+PyObject* m_extract(Bound<kExtract> a) {
+    const TextStore& q = store_of(a.object<"query">());
+    const TextStore& c = store_of(a.object<"choices">());
+    const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
+    const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
     std::size_t limit = SIZE_MAX;
-    if (a.object(4) != Py_None) {
-        limit = PyLong_AsSize_t(a.object(4));
+    if (a.object<"limit">() != Py_None) {
+        limit = PyLong_AsSize_t(a.object<"limit">());
         if (limit == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PyError{};
     }
-    const RunSpec rs = run_spec(a.object(5));
+    const RunSpec rs = run_spec(a.object<"run">());
     if (q.size() != 1) {
         PyErr_SetString(PyExc_ValueError, "internal error: one query expected");
         throw PyError{};
@@ -629,17 +647,17 @@ PyObject* m_extract(Args& a) {
 }
 
 // top_k(queries, choices or None, scorer_args, cutoff, k, indices_out, values_out, run)
-PyObject* m_top_k(Args& a) {
-    const TextStore& q = store_of(a.object(0));
-    const TextStore* c = a.object(1) == Py_None ? nullptr : &store_of(a.object(1));
-    const ScorerArgs sp = scorer_args(a.object(2));
-    const core::match::Cutoff cut = cutoff_of(a.object(3));
-    const std::size_t k = PyLong_AsSize_t(a.object(4));
+PyObject* m_top_k(Bound<kTopK> a) {
+    const TextStore& q = store_of(a.object<"queries">());
+    const TextStore* c = a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
+    const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
+    const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
+    const std::size_t k = PyLong_AsSize_t(a.object<"k">());
     if (k == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PyError{};
-    const RunSpec rs = run_spec(a.object(7));
+    const RunSpec rs = run_spec(a.object<"run">());
     OutBuffer idx, vals;
-    if (!borrow_array(a.object(5), ElemKind::i64, q.size() * k, true, idx)) throw PyError{};
-    if (!borrow_array(a.object(6), elem_of(core::match::value_kind(sp.id)), q.size() * k, true, vals))
+    if (!borrow_array(a.object<"indices">(), ElemKind::i64, q.size() * k, true, idx)) throw PyError{};
+    if (!borrow_array(a.object<"values">(), elem_of(core::match::value_kind(sp.id)), q.size() * k, true, vals))
         throw PyError{};
     auto* ip = static_cast<std::int64_t*>(idx.data());
     void* vp = vals.data();
@@ -657,12 +675,12 @@ PyObject* bytes_of(const void* p, std::size_t bytes) {
 }
 
 // pairs(queries, choices or None, scorer_args, cutoff, run) -> (i bytes, j bytes, values bytes)
-PyObject* m_pairs(Args& a) {
-    const TextStore& q = store_of(a.object(0));
-    const TextStore* c = a.object(1) == Py_None ? nullptr : &store_of(a.object(1));
-    const ScorerArgs sp = scorer_args(a.object(2));
-    const core::match::Cutoff cut = cutoff_of(a.object(3));
-    const RunSpec rs = run_spec(a.object(4));
+PyObject* m_pairs(Bound<kPairs> a) {
+    const TextStore& q = store_of(a.object<"queries">());
+    const TextStore* c = a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
+    const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
+    const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
+    const RunSpec rs = run_spec(a.object<"run">());
     core::match::PairsResult r;
     const std::uint64_t n = c ? c->size() : q.size();
     const std::uint64_t total = c ? std::uint64_t{q.size()} * n : n * (n ? n - 1 : 0) / 2;
@@ -684,11 +702,11 @@ PyObject* m_pairs(Args& a) {
 }
 
 // components(n, i int64 array, j int64 array) -> labels bytes (int64)
-PyObject* m_components(Args& a) {
-    const std::size_t n = PyLong_AsSize_t(a.object(0));
+PyObject* m_components(Bound<kComponents> a) {
+    const std::size_t n = PyLong_AsSize_t(a.object<"n">());
     if (n == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PyError{};
-    PyObject* ia = a.object(1);
-    PyObject* ja = a.object(2);
+    PyObject* ia = a.object<"i">();
+    PyObject* ja = a.object<"j">();
     const Py_ssize_t edges = PyObject_Length(ia);
     if (edges < 0) throw PyError{};
     OutBuffer ib, jb;
@@ -713,58 +731,42 @@ PyObject* m_components(Args& a) {
     return bytes_of(labels.data(), labels.size() * 8);
 }
 
-PyObject* m_prune_stats(Args&) {
+PyObject* m_prune_stats() {
     const auto s = core::match::prune_stats_and_reset();
     PyObject* items[] = {PyLong_FromUnsignedLongLong(s.checked), PyLong_FromUnsignedLongLong(s.by_length),
                          PyLong_FromUnsignedLongLong(s.by_sketch)};
     return tuple_of(items);
 }
 
-PyObject* m_worker_count(Args&) { return PyLong_FromSize_t(engine::worker_count()); }
+PyObject* m_worker_count() { return PyLong_FromSize_t(engine::worker_count()); }
 
-constexpr Param kPack[] = {{"items", Kind::object}, {"mode", Kind::object}, {"fn", Kind::object},
-                           {"what", Kind::object}};
-constexpr Param kOne[] = {{"store", Kind::object}};
-constexpr Param kGet[] = {{"store", Kind::object}, {"index", Kind::object}};
-constexpr Param kState[] = {{"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
-constexpr Param kCdist[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                            {"cutoff", Kind::object}, {"out", Kind::object}, {"kind", Kind::object},
-                            {"run", Kind::object}};
-constexpr Param kExtract[] = {{"query", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                              {"cutoff", Kind::object}, {"limit", Kind::object}, {"run", Kind::object}};
-constexpr Param kTopK[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                           {"cutoff", Kind::object}, {"k", Kind::object}, {"indices", Kind::object},
-                           {"values", Kind::object}, {"run", Kind::object}};
-constexpr Param kPairs[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                            {"cutoff", Kind::object}, {"run", Kind::object}};
-constexpr Param kComponents[] = {{"n", Kind::object}, {"i", Kind::object}, {"j", Kind::object}};
 
-const FuncDesc kPackDesc{"pack", kPack, "Collects and processes strings into a store.", &pack};
-const FuncDesc kInfoDesc{"store_info", kOne, "(size, missing count, first missing index or None)", &store_info};
-const FuncDesc kGetDesc{"store_get", kGet, "The processed string at index (None when missing).", &store_get};
-const FuncDesc kStateDesc{"store_state", kOne, "The store as three byte strings.", &store_state};
-const FuncDesc kFromStateDesc{"store_from_state", kState, "A store from store_state's output.", &store_from_state};
-const FuncDesc kCdistDesc{"cdist", kCdist, "Fills a score matrix.", &m_cdist};
-const FuncDesc kExtractDesc{"extract", kExtract, "Best kept choices of one query.", &m_extract};
-const FuncDesc kTopKDesc{"top_k", kTopK, "The k best choices of every query.", &m_top_k};
-const FuncDesc kPairsDesc{"pairs", kPairs, "Every pair that meets the cutoff.", &m_pairs};
-const FuncDesc kComponentsDesc{"components", kComponents, "Smallest-index labels of connected components.",
-                               &m_components};
-const FuncDesc kPruneDesc{"prune_stats", {}, "(checked, skipped on lengths, skipped on sketches) pairs since the last call.", &m_prune_stats};
-const FuncDesc kWorkersDesc{"worker_count", {}, "Number of pool workers.", &m_worker_count};
-
-TARNVEL_REGISTER_MATCH_FUNCTION(kPackDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kInfoDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kGetDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kStateDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kFromStateDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kCdistDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kExtractDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kTopKDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kPairsDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kComponentsDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kPruneDesc);
-TARNVEL_REGISTER_MATCH_FUNCTION(kWorkersDesc);
+constexpr FuncDesc kPackDesc = func<kPack, &pack>("pack", "Collects and processes strings into a store.");
+constexpr FuncDesc kInfoDesc = func<kOne, &store_info>("store_info", "(size, missing count, first missing index or None)");
+constexpr FuncDesc kGetDesc = func<kGet, &store_get>("store_get", "The processed string at index (None when missing).");
+constexpr FuncDesc kStateDesc = func<kOne, &store_state>("store_state", "The store as three byte strings.");
+constexpr FuncDesc kFromStateDesc = func<kState, &store_from_state>("store_from_state", "A store from store_state's output.");
+constexpr FuncDesc kCdistDesc = func<kCdist, &m_cdist>("cdist", "Fills a score matrix.");
+constexpr FuncDesc kExtractDesc = func<kExtract, &m_extract>("extract", "Best kept choices of one query.");
+constexpr FuncDesc kTopKDesc = func<kTopK, &m_top_k>("top_k", "The k best choices of every query.");
+constexpr FuncDesc kPairsDesc = func<kPairs, &m_pairs>("pairs", "Every pair that meets the cutoff.");
+constexpr FuncDesc kComponentsDesc = func<kComponents, &m_components>("components", "Smallest-index labels of connected components.");
+constexpr FuncDesc kPruneDesc = func<&m_prune_stats>("prune_stats", "(checked, skipped on lengths, skipped on sketches) pairs since the last call.");
+constexpr FuncDesc kWorkersDesc = func<&m_worker_count>("worker_count", "Number of pool workers.");
 
 }  // namespace
+
+const FuncDesc rows::pack = kPackDesc;
+const FuncDesc rows::store_info = kInfoDesc;
+const FuncDesc rows::store_get = kGetDesc;
+const FuncDesc rows::store_state = kStateDesc;
+const FuncDesc rows::store_from_state = kFromStateDesc;
+const FuncDesc rows::cdist = kCdistDesc;
+const FuncDesc rows::extract = kExtractDesc;
+const FuncDesc rows::top_k = kTopKDesc;
+const FuncDesc rows::pairs = kPairsDesc;
+const FuncDesc rows::components = kComponentsDesc;
+const FuncDesc rows::prune_stats = kPruneDesc;
+const FuncDesc rows::worker_count = kWorkersDesc;
+
 }  // namespace tarnvel::py

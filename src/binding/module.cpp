@@ -1,10 +1,10 @@
 // Module definition, the function registry and the entry points of every function.
 //
-// Families register FuncDesc rows at static initialisation (TARNVEL_REGISTER_FUNCTION).
-// The exec slot adds the public ones in the fixed order of kPublicOrder, each as a
-// built-in bound to the module; the private test module adds its own rows by name.
+// Each module's table is a list of rows (functions.cpp, init_testing.cpp). The exec slot
+// checks every row, then adds each function in order as a built-in bound to the module;
+// the private test module sorts its rows by name.
 // Every call goes through one boundary (call_impl) that turns C++ failures into Python
-// exceptions: Panic -> PanicException, bad_alloc -> MemoryError.
+// exceptions: Panic and engine::InvariantError -> PanicException, bad_alloc -> MemoryError.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,67 +22,21 @@
 
 #include "binding/args_internal.hpp"
 #include "binding/errors.hpp"
+#include "binding/functions.hpp"
 #include "binding/module.hpp"
 #include "core/common/panic.hpp"
 #include "engine/cancel.hpp"
+#include "engine/error.hpp"
 #include "engine/parallel.hpp"
 
 namespace tarnvel::py {
 namespace {
 
-// The registration order of the public functions (also the order of __all__).
-constexpr std::array<const char*, 44> kPublicOrder = {
-    "levenshtein_distance",
-    "levenshtein_batch",
-    "levenshtein_batch_into",
-    "levenshtein_cdist",
-    "levenshtein_cdist_into",
-    "damerau_levenshtein_distance",
-    "damerau_levenshtein_batch",
-    "damerau_levenshtein_batch_into",
-    "damerau_levenshtein_cdist",
-    "damerau_levenshtein_cdist_into",
-    "damerau_ratio",
-    "needleman_wunsch_score",
-    "needleman_wunsch_batch_fn",
-    "needleman_wunsch_affine",
-    "needleman_wunsch_affine_batch",
-    "jaro_similarity",
-    "jaro_winkler_similarity",
-    "jaro_winkler_batch_fn",
-    "jaro_winkler_batch_into",
-    "jaro_winkler_cdist",
-    "jaro_winkler_cdist_into",
-    "fuzz_ratio",
-    "fuzz_partial_ratio",
-    "fuzz_partial_ratio_alignment",
-    "fuzz_token_sort_ratio",
-    "fuzz_token_set_ratio",
-    "fuzz_token_ratio",
-    "fuzz_wratio",
-    "fuzz_ratio_batch",
-    "fuzz_extract",
-    "fuzz_extract_one",
-    "fuzz_partial_token_sort_ratio",
-    "fuzz_partial_token_set_ratio",
-    "fuzz_partial_token_ratio",
-    "fuzz_qratio",
-    "levenshtein_myers",
-    "needleman_wunsch_striped",
-    "jaro_optimized",
-    "set_cpu_only",
-    "set_gpu_threshold",
-    "is_gpu_available",
-    "warmup",
-    "gpu_info",
-    "hardware_info",
-};
-
 constexpr std::size_t kMaxFunctions = 128;
 constexpr std::size_t kMaxParams = 8;
 
 struct ModuleTable {
-    std::vector<const FuncDesc*> registered;        // in registration order
+    std::span<const TableRow> rows;                 // as given to module_def
     std::array<PyMethodDef, kMaxFunctions> defs{};
     std::deque<std::string> docs;                    // stable storage for docstrings
     std::size_t count = 0;
@@ -120,6 +74,8 @@ PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* ar
         PyErr_SetString(e.out_of_memory() ? PyExc_MemoryError : PyExc_RuntimeError, e.what());
     } catch (const core::Panic& p) {
         raise_panic(p.message());
+    } catch (const engine::InvariantError& e) {
+        raise_panic(e.message());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
@@ -224,29 +180,40 @@ bool check_row(const FuncDesc& d) {
     return true;
 }
 
+// The row as the module must expose it: its name and parameter count.
+bool check_listed(const TableRow& r, std::span<const TableRow> rows, std::size_t i) {
+    const char* problem = nullptr;
+    if (!r.desc) problem = "no function";
+    else if (std::strcmp(r.name, r.desc->name) != 0) problem = "listed under another name";
+    else if (r.arity != kAnyArity && r.arity != r.desc->params.size()) problem = "parameter count differs";
+    for (std::size_t j = 0; j < i && !problem; ++j)
+        if (std::strcmp(rows[j].name, r.name) == 0) problem = "listed twice";
+    if (problem) {
+        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", r.name, problem);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool check_table(std::span<const TableRow> rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!check_listed(rows[i], rows, i)) return false;
+    return true;
+}
+
+namespace {
+
 bool build_table(ModuleId id) {
     ModuleTable& t = table_of(id);
     if (t.built) return true;
+    if (!check_table(t.rows)) return false;
     std::vector<const FuncDesc*> order;
-    if (id == ModuleId::public_module) {
-        for (const FuncDesc* d : t.registered) {
-            if (std::find_if(kPublicOrder.begin(), kPublicOrder.end(),
-                             [&](const char* n) { return std::strcmp(n, d->name) == 0; }) == kPublicOrder.end()) {
-                PyErr_Format(PyExc_SystemError, "internal error: %s is not in the function order", d->name);
-                return false;
-            }
-        }
-        for (const char* name : kPublicOrder) {
-            const FuncDesc* found = nullptr;
-            for (const FuncDesc* d : t.registered)
-                if (std::strcmp(d->name, name) == 0) found = d;
-            if (found) order.push_back(found);
-        }
-    } else {
-        order = t.registered;
+    for (const TableRow& r : t.rows) order.push_back(r.desc);
+    if (id == ModuleId::testing_module)
         std::sort(order.begin(), order.end(),
                   [](const FuncDesc* a, const FuncDesc* b) { return std::strcmp(a->name, b->name) < 0; });
-    }
     if (order.size() > kMaxFunctions) {
         PyErr_SetString(PyExc_SystemError, "internal error: too many functions");
         return false;
@@ -356,21 +323,22 @@ PyModuleDef g_match_def = {PyModuleDef_HEAD_INIT, "tarnvel_match._native", "", 0
 
 }  // namespace
 
-Registrar::Registrar(const FuncDesc& desc, ModuleId module) {
-    table_of(module).registered.push_back(&desc);
-}
-
 PyObject* call_registered(ModuleId id, const char* name, PyObject* const* argv, Py_ssize_t nargs) {
-    for (const FuncDesc* d : table_of(id).registered) {
-        if (std::strcmp(d->name, name) != 0) continue;
-        const CallPlan plan = make_plan(*d);
-        return call_impl(*d, plan, argv, nargs, nullptr);
+    // The public and companion tables are in every library copy; the test table only here.
+    const std::span<const TableRow> rows = id == ModuleId::public_module ? public_table()
+                                           : id == ModuleId::match_module ? match_table()
+                                                                          : table_of(id).rows;
+    for (const TableRow& r : rows) {
+        if (!r.desc || std::strcmp(r.desc->name, name) != 0) continue;
+        const CallPlan plan = make_plan(*r.desc);
+        return call_impl(*r.desc, plan, argv, nargs, nullptr);
     }
     PyErr_Format(PyExc_LookupError, "no function %s", name);
     return nullptr;
 }
 
-PyModuleDef* module_def(ModuleId id) {
+PyModuleDef* module_def(ModuleId id, std::span<const TableRow> rows) {
+    table_of(id).rows = rows;
     switch (id) {
         case ModuleId::public_module: return &g_public_def;
         case ModuleId::testing_module: return &g_testing_def;

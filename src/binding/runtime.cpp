@@ -3,6 +3,7 @@
 // interpreter lock or touches the SIMD caches.
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/functions.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -10,35 +11,37 @@ namespace {
 constexpr const char* kCpuOnlyReport = "CPU-only mode (built without gpu feature)";
 constexpr const char* kWarmupMessage = "Built without GPU support (cpu-only)";
 
-PyObject* set_cpu_only(Args&) { return to_py_none(); }
-PyObject* set_gpu_threshold(Args&) { return to_py_none(); }
-PyObject* is_gpu_available(Args&) {
+constexpr Param kCpuOnlyParams[] = {{"cpu_only", Kind::flag}};
+constexpr Param kThresholdParams[] = {{"threshold", Kind::opt_u64, "None"}};
+
+PyObject* set_cpu_only(Bound<kCpuOnlyParams>) { return to_py_none(); }
+PyObject* set_gpu_threshold(Bound<kThresholdParams>) { return to_py_none(); }
+PyObject* is_gpu_available() {
     Py_INCREF(Py_False);
     return Py_False;
 }
-PyObject* cpu_only_report(Args&) { return to_py_str(kCpuOnlyReport); }
-PyObject* warmup(Args&) {
+PyObject* cpu_only_report() { return to_py_str(kCpuOnlyReport); }
+PyObject* warmup() {
     Py_INCREF(Py_False);
     PyObject* items[] = {Py_False, PyUnicode_FromString(kWarmupMessage)};
     return tuple_of(items);
 }
 
-constexpr Param kCpuOnlyParams[] = {{"cpu_only", Kind::flag}};
-constexpr Param kThresholdParams[] = {{"threshold", Kind::opt_u64, "None"}};
 
-const FuncDesc kSetCpuOnly{"set_cpu_only", kCpuOnlyParams, "", &set_cpu_only};
-const FuncDesc kSetGpuThreshold{"set_gpu_threshold", kThresholdParams, "", &set_gpu_threshold, false};
-const FuncDesc kIsGpuAvailable{"is_gpu_available", {}, "", &is_gpu_available};
-const FuncDesc kWarmup{"warmup", {}, "", &warmup};
-const FuncDesc kGpuInfo{"gpu_info", {}, "", &cpu_only_report};
-const FuncDesc kHardwareInfo{"hardware_info", {}, "", &cpu_only_report};
-
-TARNVEL_REGISTER_FUNCTION(kSetCpuOnly);
-TARNVEL_REGISTER_FUNCTION(kSetGpuThreshold);
-TARNVEL_REGISTER_FUNCTION(kIsGpuAvailable);
-TARNVEL_REGISTER_FUNCTION(kWarmup);
-TARNVEL_REGISTER_FUNCTION(kGpuInfo);
-TARNVEL_REGISTER_FUNCTION(kHardwareInfo);
+constexpr FuncDesc kSetCpuOnly = func<kCpuOnlyParams, &set_cpu_only>("set_cpu_only", "");
+constexpr FuncDesc kSetGpuThreshold = func<kThresholdParams, &set_gpu_threshold>("set_gpu_threshold", "", false);
+constexpr FuncDesc kIsGpuAvailable = func<&is_gpu_available>("is_gpu_available", "");
+constexpr FuncDesc kWarmup = func<&warmup>("warmup", "");
+constexpr FuncDesc kGpuInfo = func<&cpu_only_report>("gpu_info", "");
+constexpr FuncDesc kHardwareInfo = func<&cpu_only_report>("hardware_info", "");
 
 }  // namespace
+
+const FuncDesc rows::set_cpu_only = kSetCpuOnly;
+const FuncDesc rows::set_gpu_threshold = kSetGpuThreshold;
+const FuncDesc rows::is_gpu_available = kIsGpuAvailable;
+const FuncDesc rows::warmup = kWarmup;
+const FuncDesc rows::gpu_info = kGpuInfo;
+const FuncDesc rows::hardware_info = kHardwareInfo;
+
 }  // namespace tarnvel::py

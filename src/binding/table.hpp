@@ -1,14 +1,13 @@
 // The function table: one descriptor per Python function, one generic parser for all.
 //
-// A family declares its functions as FuncDesc rows in its own binding file and registers
-// them with TARNVEL_REGISTER_FUNCTION; module.cpp adds the registered public functions
-// in the fixed order of kPublicOrder (functions that are not registered are simply
-// absent). The parser converts arguments in the fixed order (texts, then scalars with the
-// range check of p, then text lists, then their views, then out) and hands the impl an
-// Args with every value ready. The impl releases the interpreter lock (GilRelease) around
+// A family declares its functions as FuncDesc rows (func<Params, &impl>) in its own
+// binding file; functions.cpp lists the public ones in the order of __all__. The parser
+// converts arguments in the fixed order (texts, then scalars with the range check of p,
+// then text lists, then their views, then out) and hands the impl a Bound<Params> with
+// every value ready, read by parameter name. The impl releases the interpreter lock (GilRelease) around
 // the computation and builds its result with the helpers of results.hpp.
 //
-// An impl may throw: core::Panic becomes PanicException, std::bad_alloc MemoryError,
+// An impl may throw: core::Panic and engine::InvariantError become PanicException, std::bad_alloc MemoryError,
 // PyError (a Python exception already set) passes through. See also: args.cpp, module.cpp.
 #pragma once
 
@@ -17,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <vector>
@@ -65,21 +65,14 @@ struct FuncDesc {
 enum class ModuleId { public_module, testing_module, match_module };
 inline constexpr int kModuleCount = 3;
 
-struct Registrar {
-    Registrar(const FuncDesc& desc, ModuleId module);
+// One row of a module's function table: the name and parameter count the module must
+// expose, and the row that implements it (checked against each other at module start).
+inline constexpr std::size_t kAnyArity = static_cast<std::size_t>(-1);  // not checked
+struct TableRow {
+    const char* name;
+    std::size_t arity;
+    const FuncDesc* desc;
 };
-
-#define TARNVEL_CONCAT_(a, b) a##b
-#define TARNVEL_CONCAT(a, b) TARNVEL_CONCAT_(a, b)
-#define TARNVEL_REGISTER_FUNCTION(desc)                                      \
-    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
-        desc, ::tarnvel::py::ModuleId::public_module)
-#define TARNVEL_REGISTER_TEST_FUNCTION(desc)                                 \
-    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
-        desc, ::tarnvel::py::ModuleId::testing_module)
-#define TARNVEL_REGISTER_MATCH_FUNCTION(desc)                                \
-    static const ::tarnvel::py::Registrar TARNVEL_CONCAT(reg_, __LINE__)(   \
-        desc, ::tarnvel::py::ModuleId::match_module)
 
 // Thrown by binding code when a Python exception is already set.
 struct PyError {};
@@ -200,7 +193,8 @@ private:
     std::intptr_t dims_[2] = {}, strides_[2] = {};
 };
 
-// Converted arguments of one call, indexed like FuncDesc::params.
+// Converted arguments of one call, indexed like FuncDesc::params (impls read them by
+// name through Bound, below).
 class Args {
 public:
     core::Text text(std::size_t i) const { return slots_[i].text; }
@@ -244,6 +238,113 @@ public:
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 };
+
+// A parameter name as a template argument (Bound's accessors take it).
+template <std::size_t N>
+struct ParamName {
+    char text[N];
+    consteval ParamName(const char (&s)[N]) {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
+    }
+};
+
+namespace detail {
+// Called only when a lookup below fails: not constexpr, so the failing accessor does not
+// compile and the diagnostic names the reason.
+void no_parameter_of_that_name_and_kind();
+
+consteval bool same_name(const char* a, const char* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+template <const auto& Ps, ParamName N, Kind... Ks>
+consteval std::size_t slot_of() {
+    for (std::size_t i = 0; i < std::size(Ps); ++i)
+        if (same_name(Ps[i].name, N.text) && ((Ps[i].kind == Ks) || ...)) return i;
+    no_parameter_of_that_name_and_kind();
+    return 0;
+}
+
+template <const auto& Ps>
+consteval bool has_out() {
+    for (const Param& p : Ps)
+        if (p.kind >= Kind::out_u32_1d && p.kind <= Kind::out_f64_2d) return true;
+    return false;
+}
+}  // namespace detail
+
+// The converted arguments of one call, read by parameter name: each accessor finds its
+// slot in the row's parameter list Ps at compile time and checks the kind there, so a
+// reordered, renamed or retyped row cannot make an impl read the wrong slot.
+template <const auto& Ps>
+class Bound {
+public:
+    explicit Bound(Args& a) : a_(a) {}
+
+    template <ParamName N>
+    core::Text text() const {
+        return a_.text(detail::slot_of<Ps, N, Kind::text>());
+    }
+    template <ParamName N>
+    std::span<const core::Text> list() const {
+        return a_.list(detail::slot_of<Ps, N, Kind::text_list>());
+    }
+    template <ParamName N>
+    double real() const {
+        return a_.real(detail::slot_of<Ps, N, Kind::real, Kind::prefix_p>());
+    }
+    template <ParamName N>
+    std::int64_t i64() const {
+        return a_.i64(detail::slot_of<Ps, N, Kind::i64>());
+    }
+    template <ParamName N>
+    std::uint64_t u64() const {
+        return a_.u64(detail::slot_of<Ps, N, Kind::u64>());
+    }
+    template <ParamName N>
+    bool flag() const {
+        return a_.flag(detail::slot_of<Ps, N, Kind::flag>());
+    }
+    template <ParamName N>
+    std::optional<std::uint64_t> opt_u64() const {
+        return a_.opt_u64(detail::slot_of<Ps, N, Kind::opt_u64>());
+    }
+    template <ParamName N>
+    PyObject* object() const {
+        return a_.object(detail::slot_of<Ps, N, Kind::object>());
+    }
+    OutBuffer& out() const
+        requires(detail::has_out<Ps>())
+    {
+        return a_.out();
+    }
+
+private:
+    Args& a_;
+};
+
+template <const auto& Ps, PyObject* (*F)(Bound<Ps>)>
+PyObject* bound_impl(Args& a) {
+    return F(Bound<Ps>(a));
+}
+
+// A table row whose impl reads its arguments through Bound<Ps>: the row's parameter list
+// and the one the impl was compiled against are the same object.
+template <const auto& Ps, PyObject* (*F)(Bound<Ps>)>
+consteval FuncDesc func(const char* name, const char* doc_body, bool trailing_slash = true) {
+    return FuncDesc{name, Ps, doc_body, &bound_impl<Ps, F>, trailing_slash};
+}
+
+// A row for a function without parameters.
+template <PyObject* (*F)()>
+PyObject* noargs_impl(Args&) {
+    return F();
+}
+template <PyObject* (*F)()>
+consteval FuncDesc func(const char* name, const char* doc_body) {
+    return FuncDesc{name, {}, doc_body, &noargs_impl<F>};
+}
 
 // Fills a validated uint32 `out` through fill(dst), without the interpreter lock and
 // interruptibly. Large matrices are written straight into the caller's array (the array

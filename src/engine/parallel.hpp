@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/cancel.hpp"
+#include "engine/error.hpp"
 
 namespace tarnvel::engine {
 
@@ -82,8 +83,6 @@ std::size_t worker_count();
 // True once this process has a live pool (a forked child starts without one).
 bool pool_started();
 
-// Internal-assertion failure raised by the shapes below (an engine invariant broke).
-[[noreturn]] void fail_invariant(const char* what);
 
 template <typename F>
 void parallel_for(std::size_t units, F&& body) {  // body(begin, end)

@@ -45,7 +45,6 @@
 #include <new>
 #include <thread>
 
-#include "core/common/panic.hpp"
 
 namespace tarnvel::engine {
 namespace {
@@ -680,6 +679,6 @@ void poll_now() {
     }
 }
 
-void fail_invariant(const char* what) { core::panic(what); }
+void fail_invariant(const char* what) { throw InvariantError(what); }
 
 }  // namespace tarnvel::engine

@@ -14,6 +14,7 @@
 #include "binding/module.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/testing/rows.hpp"
 #include "core/common/panic.hpp"
 #include "core/fuzz/extract.hpp"
 #include "engine/parallel.hpp"
@@ -22,8 +23,18 @@
 namespace tarnvel::py {
 namespace {
 
-PyObject* engine_map(Args& a) {
-    const std::uint64_t n = a.u64(0);
+constexpr Param kN[] = {{"n", Kind::u64}};
+constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
+constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
+constexpr Param kFail[] = {{"n", Kind::u64}, {"k", Kind::u64}, {"bad_alloc", Kind::flag, "False", 0.0, 0}};
+constexpr Param kSpin[] = {{"n", Kind::u64}, {"serial", Kind::flag}};
+constexpr Param kSection[] = {{"query", Kind::text}, {"choices", Kind::text_list},
+                              {"rounds", Kind::u64, "1", 0.0, 1}};
+constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
+constexpr Param kPublicCall[] = {{"name", Kind::object}, {"args", Kind::object}};
+
+PyObject* engine_map(Bound<kN> a) {
+    const std::uint64_t n = a.u64<"n">();
     std::vector<std::int64_t> out;
     {
         GilRelease nogil;
@@ -37,9 +48,9 @@ PyObject* engine_map(Args& a) {
 // Each position receives the index of the chunk that covers it (each chunk also checks
 // that its slice starts at chunk * size); returns (positions, per-chunk "ran on the
 // calling thread" flags).
-PyObject* engine_chunks(Args& a) {
-    const std::uint64_t n = a.u64(0);
-    const std::uint64_t chunk = a.u64(1);
+PyObject* engine_chunks(Bound<kNChunk> a) {
+    const std::uint64_t n = a.u64<"n">();
+    const std::uint64_t chunk = a.u64<"chunk">();
     std::vector<std::int64_t> out(n, -1);
     std::vector<std::int64_t> on_caller;
     {
@@ -67,9 +78,9 @@ PyObject* engine_chunks(Args& a) {
     return tuple_of(items);
 }
 
-PyObject* engine_filter(Args& a) {
-    const std::uint64_t n = a.u64(0);
-    const std::uint64_t every = a.u64(1);
+PyObject* engine_filter(Bound<kNEvery> a) {
+    const std::uint64_t n = a.u64<"n">();
+    const std::uint64_t every = a.u64<"every">();
     std::vector<std::int64_t> kept;
     {
         GilRelease nogil;
@@ -82,8 +93,8 @@ PyObject* engine_filter(Args& a) {
 }
 
 // The pieces of one division: (begin, end, ran_on_calling_thread), sorted by begin.
-PyObject* engine_pieces(Args& a) {
-    const std::uint64_t n = a.u64(0);
+PyObject* engine_pieces(Bound<kN> a) {
+    const std::uint64_t n = a.u64<"n">();
     std::vector<std::tuple<std::size_t, std::size_t, bool>> pieces;
     {
         GilRelease nogil;
@@ -115,10 +126,10 @@ PyObject* engine_pieces(Args& a) {
 // Fails item k (a Panic, or std::bad_alloc when bad_alloc is set) in a parallel_map over n items. Before the
 // failure is passed on, checks that no piece is still running (both halves of every
 // fork-join pair finished first).
-PyObject* engine_fail(Args& a) {
-    const std::uint64_t n = a.u64(0);
-    const std::uint64_t k = a.u64(1);
-    const bool bad_alloc = a.flag(2);
+PyObject* engine_fail(Bound<kFail> a) {
+    const std::uint64_t n = a.u64<"n">();
+    const std::uint64_t k = a.u64<"k">();
+    const bool bad_alloc = a.flag<"bad_alloc">();
     GilRelease nogil;
     std::atomic<long> active{0};
     struct Active {
@@ -150,9 +161,9 @@ PyObject* engine_fail(Args& a) {
 // Spins through n items of about a microsecond each, on the pool (serial when `serial`),
 // with Ctrl-C enabled; returns the number of items run, so a test can tell a call that
 // was stopped early from one that ran to the end.
-PyObject* engine_spin(Args& a) {
-    const std::uint64_t n = a.u64(0);
-    const bool serial = a.flag(1);
+PyObject* engine_spin(Bound<kSpin> a) {
+    const std::uint64_t n = a.u64<"n">();
+    const bool serial = a.flag<"serial">();
     std::atomic<std::uint64_t> ran{0};
     without_gil_interruptible([&] {
         auto body = [&](std::size_t b, std::size_t e) {
@@ -169,7 +180,7 @@ PyObject* engine_spin(Args& a) {
     return PyLong_FromUnsignedLongLong(ran.load());
 }
 
-PyObject* engine_info(Args&) {
+PyObject* engine_info() {
     PyObject* items[] = {PyLong_FromSize_t(engine::worker_count()),
                          PyBool_FromLong(engine::pool_started())};
     return tuple_of(items);
@@ -178,9 +189,9 @@ PyObject* engine_info(Args&) {
 // Bytes in the block cache of this module's copy of the engine, after scoring `items`
 // against "abc" the way fuzz_ratio_batch does (the result block is freed before the
 // count; the collected list's blocks are still in use).
-PyObject* engine_scratch_cached(Args& a) {
+PyObject* engine_scratch_cached(Bound<kItems> a) {
     const std::size_t cached = without_gil([&] {
-        { const auto scores = core::ratio_batch(core::Text("abc", 3), a.list(0)); }
+        { const auto scores = core::ratio_batch(core::Text("abc", 3), a.list<"items">()); }
         return engine::scratch_cached_bytes();
     });
     return to_py_u64(cached);
@@ -190,12 +201,12 @@ PyObject* engine_scratch_cached(Args& a) {
 // preparation and the parallel scoring), for the worker-scaling benchmark: the whole
 // call also holds the lock to collect the list and build the result, which no number of
 // workers shortens.
-PyObject* ratio_batch_section_seconds(Args& a) {
+PyObject* ratio_batch_section_seconds(Bound<kSection> a) {
     const double best = without_gil([&] {
         double b = 1e300;
-        for (std::uint64_t r = 0; r < std::max<std::uint64_t>(a.u64(2), 1); ++r) {
+        for (std::uint64_t r = 0; r < std::max<std::uint64_t>(a.u64<"rounds">(), 1); ++r) {
             const auto t0 = std::chrono::steady_clock::now();
-            const auto scores = core::ratio_batch(a.text(0), a.list(1));
+            const auto scores = core::ratio_batch(a.text<"query">(), a.list<"choices">());
             const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
             b = std::min(b, d.count());
         }
@@ -206,13 +217,13 @@ PyObject* ratio_batch_section_seconds(Args& a) {
 
 // Workers started after this fill their free stack with a pattern (see
 // engine_stack_high_water); call before this module's pool starts.
-PyObject* engine_paint_stacks(Args&) {
+PyObject* engine_paint_stacks() {
     engine::set_stack_painting(true);
     return to_py_none();
 }
 
 // (most stack any worker of this module's pool has used, the stack each worker has)
-PyObject* engine_stack_high_water(Args&) {
+PyObject* engine_stack_high_water() {
     PyObject* items[] = {PyLong_FromSize_t(engine::worker_stack_high_water()),
                          PyLong_FromSize_t(engine::kWorkerStackBytes)};
     return tuple_of(items);
@@ -220,9 +231,9 @@ PyObject* engine_stack_high_water(Args&) {
 
 // public_call(name, args): the public function `name` called with the tuple args, run on
 // this module's copy of the engine (whose workers a test can inspect).
-PyObject* public_call(Args& a) {
-    PyObject* name = a.object(0);
-    PyObject* args = a.object(1);
+PyObject* public_call(Bound<kPublicCall> a) {
+    PyObject* name = a.object<"name">();
+    PyObject* args = a.object<"args">();
     if (!PyUnicode_Check(name) || !PyTuple_Check(args)) {
         PyErr_SetString(PyExc_TypeError, "public_call(name: str, args: tuple)");
         throw PyError{};
@@ -237,41 +248,34 @@ PyObject* public_call(Args& a) {
     return r;
 }
 
-constexpr Param kN[] = {{"n", Kind::u64}};
-constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
-constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
-constexpr Param kFail[] = {{"n", Kind::u64}, {"k", Kind::u64}, {"bad_alloc", Kind::flag, "False", 0.0, 0}};
 
-const FuncDesc kMap{"engine_map", kN, "", &engine_map};
-const FuncDesc kChunks{"engine_chunks", kNChunk, "", &engine_chunks};
-const FuncDesc kFilter{"engine_filter", kNEvery, "", &engine_filter};
-const FuncDesc kPieces{"engine_pieces", kN, "", &engine_pieces};
-const FuncDesc kFailDesc{"engine_fail", kFail, "", &engine_fail};
-const FuncDesc kInfo{"engine_info", {}, "", &engine_info};
-constexpr Param kSpin[] = {{"n", Kind::u64}, {"serial", Kind::flag}};
-const FuncDesc kSpinDesc{"engine_spin", kSpin, "", &engine_spin};
-constexpr Param kSection[] = {{"query", Kind::text}, {"choices", Kind::text_list},
-                              {"rounds", Kind::u64, "1", 0.0, 1}};
-constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
-const FuncDesc kScratch{"engine_scratch_cached", kItems, "", &engine_scratch_cached};
+constexpr FuncDesc kMap = func<kN, &engine_map>("engine_map", "");
+constexpr FuncDesc kChunks = func<kNChunk, &engine_chunks>("engine_chunks", "");
+constexpr FuncDesc kFilter = func<kNEvery, &engine_filter>("engine_filter", "");
+constexpr FuncDesc kPieces = func<kN, &engine_pieces>("engine_pieces", "");
+constexpr FuncDesc kFailDesc = func<kFail, &engine_fail>("engine_fail", "");
+constexpr FuncDesc kInfo = func<&engine_info>("engine_info", "");
+constexpr FuncDesc kSpinDesc = func<kSpin, &engine_spin>("engine_spin", "");
+constexpr FuncDesc kScratch = func<kItems, &engine_scratch_cached>("engine_scratch_cached", "");
 
-TARNVEL_REGISTER_TEST_FUNCTION(kMap);
-TARNVEL_REGISTER_TEST_FUNCTION(kChunks);
-TARNVEL_REGISTER_TEST_FUNCTION(kFilter);
-TARNVEL_REGISTER_TEST_FUNCTION(kPieces);
-TARNVEL_REGISTER_TEST_FUNCTION(kFailDesc);
-TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
-TARNVEL_REGISTER_TEST_FUNCTION(kSpinDesc);
-TARNVEL_REGISTER_TEST_FUNCTION(kScratch);
-const FuncDesc kSectionDesc{"ratio_batch_section_seconds", kSection, "", &ratio_batch_section_seconds};
-TARNVEL_REGISTER_TEST_FUNCTION(kSectionDesc);
-const FuncDesc kPaint{"engine_paint_stacks", {}, "", &engine_paint_stacks};
-const FuncDesc kHighWater{"engine_stack_high_water", {}, "", &engine_stack_high_water};
-constexpr Param kPublicCall[] = {{"name", Kind::object}, {"args", Kind::object}};
-const FuncDesc kPublicCallDesc{"public_call", kPublicCall, "", &public_call};
-TARNVEL_REGISTER_TEST_FUNCTION(kPaint);
-TARNVEL_REGISTER_TEST_FUNCTION(kHighWater);
-TARNVEL_REGISTER_TEST_FUNCTION(kPublicCallDesc);
+constexpr FuncDesc kSectionDesc = func<kSection, &ratio_batch_section_seconds>("ratio_batch_section_seconds", "");
+constexpr FuncDesc kPaint = func<&engine_paint_stacks>("engine_paint_stacks", "");
+constexpr FuncDesc kHighWater = func<&engine_stack_high_water>("engine_stack_high_water", "");
+constexpr FuncDesc kPublicCallDesc = func<kPublicCall, &public_call>("public_call", "");
 
 }  // namespace
+
+const FuncDesc rows::engine_map = kMap;
+const FuncDesc rows::engine_chunks = kChunks;
+const FuncDesc rows::engine_filter = kFilter;
+const FuncDesc rows::engine_pieces = kPieces;
+const FuncDesc rows::engine_fail = kFailDesc;
+const FuncDesc rows::engine_info = kInfo;
+const FuncDesc rows::engine_spin = kSpinDesc;
+const FuncDesc rows::engine_scratch_cached = kScratch;
+const FuncDesc rows::ratio_batch_section_seconds = kSectionDesc;
+const FuncDesc rows::engine_paint_stacks = kPaint;
+const FuncDesc rows::engine_stack_high_water = kHighWater;
+const FuncDesc rows::public_call = kPublicCallDesc;
+
 }  // namespace tarnvel::py

@@ -6,17 +6,23 @@
 
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/testing/rows.hpp"
 #include "core/damerau/damerau.hpp"
 #include "core/levenshtein/myers.hpp"
 
 namespace tarnvel::py {
 namespace {
 
+constexpr Param kPatternOnly[] = {{"pattern", Kind::text}};
+constexpr Param kPatternText[] = {{"pattern", Kind::text}, {"text", Kind::text}};
+constexpr Param kPatternTexts[] = {{"pattern", Kind::text}, {"texts", Kind::text_list}};
+constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
+
 core::MyersPattern make_pattern(core::Text t) { return core::MyersPattern(t.bytes(), t.size); }
 
 // (len, mask, last_bit, peq as a 256-element list)
-PyObject* myers_pattern_info(Args& a) {
-    const core::MyersPattern p = make_pattern(a.text(0));
+PyObject* myers_pattern_info(Bound<kPatternOnly> a) {
+    const core::MyersPattern p = make_pattern(a.text<"pattern">());
     std::vector<std::uint64_t> peq(p.peq, p.peq + 256);
     PyObject* lst = PyList_New(256);
     if (!lst) throw PyError{};
@@ -32,9 +38,9 @@ PyObject* myers_pattern_info(Args& a) {
     return tuple_of(items);
 }
 
-PyObject* myers_distance_fn(Args& a) {
-    const core::MyersPattern p = make_pattern(a.text(0));
-    const core::Text t = a.text(1);
+PyObject* myers_distance_fn(Bound<kPatternText> a) {
+    const core::MyersPattern p = make_pattern(a.text<"pattern">());
+    const core::Text t = a.text<"text">();
     std::uint32_t d;
     {
         GilRelease nogil;
@@ -47,9 +53,9 @@ PyObject* myers_distance_fn(Args& a) {
 template <void (*Kernel)(const core::MyersPattern&, const std::uint8_t* const*,
                          const std::size_t*, std::uint32_t*),
           std::size_t Lanes>
-PyObject* group_fn(Args& a) {
-    const core::MyersPattern p = make_pattern(a.text(0));
-    const auto texts = a.list(1);
+PyObject* group_fn(Bound<kPatternTexts> a) {
+    const core::MyersPattern p = make_pattern(a.text<"pattern">());
+    const auto texts = a.list<"texts">();
     if (texts.size() != Lanes) {
         PyErr_Format(PyExc_ValueError, "expected %d texts", static_cast<int>(Lanes));
         throw PyError{};
@@ -68,9 +74,9 @@ PyObject* group_fn(Args& a) {
     return list_u32(std::span<const std::uint32_t>(out, Lanes));
 }
 
-PyObject* myers_multi_fn(Args& a) {
-    const core::MyersPattern p = make_pattern(a.text(0));
-    const auto texts = a.list(1);
+PyObject* myers_multi_fn(Bound<kPatternTexts> a) {
+    const core::MyersPattern p = make_pattern(a.text<"pattern">());
+    const auto texts = a.list<"texts">();
     const std::size_t k = texts.size();
     if (k < 1 || k > 8) {
         PyErr_SetString(PyExc_ValueError, "expected 1 to 8 texts");
@@ -90,8 +96,8 @@ PyObject* myers_multi_fn(Args& a) {
     return list_u32(std::span<const std::uint32_t>(out, k));
 }
 
-PyObject* damerau_bytes_fn(Args& a) {
-    const core::Text x = a.text(0), y = a.text(1);
+PyObject* damerau_bytes_fn(Bound<kPair> a) {
+    const core::Text x = a.text<"a">(), y = a.text<"b">();
     std::uint32_t d;
     {
         GilRelease nogil;
@@ -100,26 +106,23 @@ PyObject* damerau_bytes_fn(Args& a) {
     return to_py_u64(d);
 }
 
-constexpr Param kPatternOnly[] = {{"pattern", Kind::text}};
-constexpr Param kPatternText[] = {{"pattern", Kind::text}, {"text", Kind::text}};
-constexpr Param kPatternTexts[] = {{"pattern", Kind::text}, {"texts", Kind::text_list}};
-constexpr Param kPair[] = {{"a", Kind::text}, {"b", Kind::text}};
 
-const FuncDesc kInfo{"myers_pattern_info", kPatternOnly, "", &myers_pattern_info};
-const FuncDesc kOne{"myers_distance", kPatternText, "", &myers_distance_fn};
-const FuncDesc k4{"myers_4way", kPatternTexts, "", &group_fn<&core::myers_4way, 4>};
-const FuncDesc k4s{"myers_4way_scalar", kPatternTexts, "", &group_fn<&core::myers_4way_scalar, 4>};
-const FuncDesc k8{"myers_8way", kPatternTexts, "", &group_fn<&core::myers_8way, 8>};
-const FuncDesc kMulti{"myers_multi", kPatternTexts, "", &myers_multi_fn};
-const FuncDesc kDamerauBytes{"damerau_bytes", kPair, "", &damerau_bytes_fn};
-
-TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
-TARNVEL_REGISTER_TEST_FUNCTION(kOne);
-TARNVEL_REGISTER_TEST_FUNCTION(k4);
-TARNVEL_REGISTER_TEST_FUNCTION(k4s);
-TARNVEL_REGISTER_TEST_FUNCTION(k8);
-TARNVEL_REGISTER_TEST_FUNCTION(kMulti);
-TARNVEL_REGISTER_TEST_FUNCTION(kDamerauBytes);
+constexpr FuncDesc kInfo = func<kPatternOnly, &myers_pattern_info>("myers_pattern_info", "");
+constexpr FuncDesc kOne = func<kPatternText, &myers_distance_fn>("myers_distance", "");
+constexpr FuncDesc k4 = func<kPatternTexts, &group_fn<&core::myers_4way, 4>>("myers_4way", "");
+constexpr FuncDesc k4s = func<kPatternTexts, &group_fn<&core::myers_4way_scalar, 4>>("myers_4way_scalar", "");
+constexpr FuncDesc k8 = func<kPatternTexts, &group_fn<&core::myers_8way, 8>>("myers_8way", "");
+constexpr FuncDesc kMulti = func<kPatternTexts, &myers_multi_fn>("myers_multi", "");
+constexpr FuncDesc kDamerauBytes = func<kPair, &damerau_bytes_fn>("damerau_bytes", "");
 
 }  // namespace
+
+const FuncDesc rows::myers_pattern_info = kInfo;
+const FuncDesc rows::myers_distance = kOne;
+const FuncDesc rows::myers_4way = k4;
+const FuncDesc rows::myers_4way_scalar = k4s;
+const FuncDesc rows::myers_8way = k8;
+const FuncDesc rows::myers_multi = kMulti;
+const FuncDesc rows::damerau_bytes = kDamerauBytes;
+
 }  // namespace tarnvel::py

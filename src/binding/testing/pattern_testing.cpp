@@ -7,6 +7,7 @@
 
 #include "binding/results.hpp"
 #include "binding/table.hpp"
+#include "binding/testing/rows.hpp"
 #include "core/common/pattern.hpp"
 #include "core/common/text.hpp"
 #include "core/fuzz/extract.hpp"
@@ -20,6 +21,15 @@
 
 namespace tarnvel::py {
 namespace {
+
+constexpr Param kLimitParams[] = {{"dense_extra", Kind::u64},
+                                  {"dense_words", Kind::u64},
+                                  {"share", Kind::u64},
+                                  {"force_blocked", Kind::flag, "False", 0.0, 0}};
+constexpr Param kTextParam[] = {{"text", Kind::text}};
+constexpr Param kRowParams[] = {{"text", Kind::text}, {"symbol", Kind::u64}, {"before", Kind::u64}};
+constexpr Param kKernelParams[] = {{"a", Kind::text}, {"b", Kind::text}, {"k", Kind::u64}};
+constexpr Param kPairParams[] = {{"a", Kind::text}, {"b", Kind::text}};
 
 PyObject* list_u64(const std::vector<std::uint64_t>& v) {
     PyObject* lst = PyList_New(static_cast<Py_ssize_t>(v.size()));
@@ -42,22 +52,22 @@ PyObject* limits_tuple(const core::PatternLimits& l) {
 }
 
 // Sets the limits; returns the previous ones as (dense_extra, dense_words, share, force).
-PyObject* set_pattern_limits_fn(Args& a) {
+PyObject* set_pattern_limits_fn(Bound<kLimitParams> a) {
     const core::PatternLimits old = core::pattern_limits();
     core::PatternLimits l;
-    l.dense_extra = a.u64(0);
-    l.dense_words = a.u64(1);
-    l.share = a.u64(2);
-    l.force_blocked = a.flag(3);
+    l.dense_extra = a.u64<"dense_extra">();
+    l.dense_words = a.u64<"dense_words">();
+    l.share = a.u64<"share">();
+    l.force_blocked = a.flag<"force_blocked">();
     core::set_pattern_limits(l);
     return limits_tuple(old);
 }
 
-PyObject* pattern_limits_fn(Args&) { return limits_tuple(core::pattern_limits()); }
+PyObject* pattern_limits_fn() { return limits_tuple(core::pattern_limits()); }
 
 // The table of a text's code points: (words, blocked, dense rows, block entries).
-PyObject* block_pattern_info(Args& a) {
-    const auto cps = core::decode_utf8(a.text(0));
+PyObject* block_pattern_info(Bound<kTextParam> a) {
+    const auto cps = core::decode_utf8(a.text<"text">());
     const core::BlockPattern p(core::cp_seq(cps));
     PyObject* items[] = {to_py_u64(p.words()), PyBool_FromLong(p.blocked()), to_py_u64(p.dense_rows()),
                          to_py_u64(p.block_entries())};
@@ -66,10 +76,10 @@ PyObject* block_pattern_info(Args& a) {
 
 // Symbol c's row read three ways: (through a reader, word by word with get(), contains).
 // The reader is first used for another symbol, so a stale row would show.
-PyObject* block_pattern_row(Args& a) {
-    const auto cps = core::decode_utf8(a.text(0));
-    const auto c = static_cast<std::uint32_t>(a.u64(1));
-    const auto before = static_cast<std::uint32_t>(a.u64(2));
+PyObject* block_pattern_row(Bound<kRowParams> a) {
+    const auto cps = core::decode_utf8(a.text<"text">());
+    const auto c = static_cast<std::uint32_t>(a.u64<"symbol">());
+    const auto before = static_cast<std::uint32_t>(a.u64<"before">());
     const core::BlockPattern p(core::cp_seq(cps));
     core::BlockPattern::Rows rows(p);
     rows(before);
@@ -82,10 +92,10 @@ PyObject* block_pattern_row(Args& a) {
 
 // The multi-word kernels with a's code points as the pattern, b as the text:
 // (whole-matrix Myers, Myers in a band of k, LCS). a non-empty, |a| <= |b| <= |a| + k.
-PyObject* block_kernels(Args& a) {
-    const auto pa = core::decode_utf8(a.text(0));
-    const auto tb = core::decode_utf8(a.text(1));
-    const std::uint64_t k = a.u64(2);
+PyObject* block_kernels(Bound<kKernelParams> a) {
+    const auto pa = core::decode_utf8(a.text<"a">());
+    const auto tb = core::decode_utf8(a.text<"b">());
+    const std::uint64_t k = a.u64<"k">();
     if (pa.empty() || pa.size() > tb.size() || tb.size() - pa.size() > k) {
         PyErr_SetString(PyExc_ValueError, "need 1 <= len(a) <= len(b) <= len(a) + k");
         throw PyError{};
@@ -107,8 +117,8 @@ PyObject* block_kernels(Args& a) {
 // ratio, partial ratio, token sort ratio, token set ratio, jaro, jaro-winkler (p = 0.1),
 // levenshtein via a prepared query, ratio via a prepared query, jaro-winkler via a
 // prepared query).
-PyObject* pattern_scores(Args& a) {
-    const core::Text x = a.text(0), y = a.text(1);
+PyObject* pattern_scores(Bound<kPairParams> a) {
+    const core::Text x = a.text<"a">(), y = a.text<"b">();
     std::uint32_t lev, lev_q;
     std::uint64_t indel;
     double ratio, partial, tsort, tset, jaro, jw, ratio_q, jw_q;
@@ -132,28 +142,21 @@ PyObject* pattern_scores(Args& a) {
     return tuple_of(items);
 }
 
-constexpr Param kLimitParams[] = {{"dense_extra", Kind::u64},
-                                  {"dense_words", Kind::u64},
-                                  {"share", Kind::u64},
-                                  {"force_blocked", Kind::flag, "False", 0.0, 0}};
-constexpr Param kTextParam[] = {{"text", Kind::text}};
-constexpr Param kRowParams[] = {{"text", Kind::text}, {"symbol", Kind::u64}, {"before", Kind::u64}};
-constexpr Param kKernelParams[] = {{"a", Kind::text}, {"b", Kind::text}, {"k", Kind::u64}};
-constexpr Param kPairParams[] = {{"a", Kind::text}, {"b", Kind::text}};
 
-const FuncDesc kSetLimits{"set_pattern_limits", kLimitParams, "", &set_pattern_limits_fn};
-const FuncDesc kLimits{"pattern_limits", {}, "", &pattern_limits_fn};
-const FuncDesc kInfo{"block_pattern_info", kTextParam, "", &block_pattern_info};
-const FuncDesc kRow{"block_pattern_row", kRowParams, "", &block_pattern_row};
-const FuncDesc kKernels{"block_kernels", kKernelParams, "", &block_kernels};
-const FuncDesc kScores{"pattern_scores", kPairParams, "", &pattern_scores};
-
-TARNVEL_REGISTER_TEST_FUNCTION(kSetLimits);
-TARNVEL_REGISTER_TEST_FUNCTION(kLimits);
-TARNVEL_REGISTER_TEST_FUNCTION(kInfo);
-TARNVEL_REGISTER_TEST_FUNCTION(kRow);
-TARNVEL_REGISTER_TEST_FUNCTION(kKernels);
-TARNVEL_REGISTER_TEST_FUNCTION(kScores);
+constexpr FuncDesc kSetLimits = func<kLimitParams, &set_pattern_limits_fn>("set_pattern_limits", "");
+constexpr FuncDesc kLimits = func<&pattern_limits_fn>("pattern_limits", "");
+constexpr FuncDesc kInfo = func<kTextParam, &block_pattern_info>("block_pattern_info", "");
+constexpr FuncDesc kRow = func<kRowParams, &block_pattern_row>("block_pattern_row", "");
+constexpr FuncDesc kKernels = func<kKernelParams, &block_kernels>("block_kernels", "");
+constexpr FuncDesc kScores = func<kPairParams, &pattern_scores>("pattern_scores", "");
 
 }  // namespace
+
+const FuncDesc rows::set_pattern_limits = kSetLimits;
+const FuncDesc rows::pattern_limits = kLimits;
+const FuncDesc rows::block_pattern_info = kInfo;
+const FuncDesc rows::block_pattern_row = kRow;
+const FuncDesc rows::block_kernels = kKernels;
+const FuncDesc rows::pattern_scores = kScores;
+
 }  // namespace tarnvel::py
