@@ -108,9 +108,6 @@ def test_no_cpu_feature_tests_outside_dispatch():
     assert not bad
 
 
-# Strict: once the kernel-table move lands this passes, and the marker must go.
-@pytest.mark.xfail(strict=True, reason="core/jaro/jaro.cpp and core/levenshtein/myers.cpp still "
-                   "call target kernels by name until those calls become table slots")
 def test_core_and_binding_pick_kernels_only_through_the_table():
     direct = re.compile(r"\bsimd::(avx2|avx512|neon|portable)::\w+\s*\(")
     bad = [f for f, text in layer_sources("core", "binding") if direct.search(text)]
