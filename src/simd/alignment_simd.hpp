@@ -283,17 +283,14 @@ struct StripedQuery {
     S sym[core::detail::kProfileSymbols] = {};
     std::uint8_t small[256] = {};
 
-    // Profile row of a column symbol (call only with a profile).
-    const T* row_of(S c) const {
-        std::size_t r = rows - 1;
-        if (c < 256) {
-            r = small[c];
-        } else {
-            for (std::size_t k = 0; k + 1 < rows; ++k)
-                if (sym[k] == c) r = k;
-        }
-        return profile + r * seg * Ops::L;
+    // Profile row of a symbol (call only with a profile).
+    std::size_t row_index(S c) const {
+        if (c < 256) return small[c];
+        for (std::size_t k = 0; k + 1 < rows; ++k)
+            if (sym[k] == c) return k;
+        return rows - 1;
     }
+    const T* row_of(S c) const { return profile + row_index(c) * seg * Ops::L; }
 };
 
 // Lays out the query (Q symbols from q) in `cells` cells of T at work, which must hold
@@ -318,30 +315,34 @@ StripedQuery<Ops> striped_query(const typename Ops::S* q, std::size_t q_len,
             syms[s * L + l] = p < q_len ? q[p] : S{0};
         }
     sq.symbols = syms;
+    // Distinct symbols in order of appearance; symbols below 256 are found by table.
+    constexpr std::uint8_t kUnseen = 0xFF;
+    for (std::size_t c = 0; c < 256; ++c) sq.small[c] = kUnseen;
     std::size_t count = 0;
-    bool too_many = false;
-    for (std::size_t p = 0; p < q_len && !too_many; ++p) {
-        std::size_t k = 0;
-        while (k < count && sq.sym[k] != q[p]) ++k;
-        if (k == count) {
-            if (count == core::detail::kProfileSymbols) too_many = true;
-            else sq.sym[count++] = q[p];
+    for (std::size_t p = 0; p < q_len; ++p) {
+        const S c = q[p];
+        if (c < 256) {
+            if (sq.small[c] != kUnseen) continue;
+        } else {
+            std::size_t k = 0;
+            while (k < count && sq.sym[k] != c) ++k;
+            if (k < count) continue;
         }
+        if (count == core::detail::kProfileSymbols) return sq;  // compare symbols instead
+        if (c < 256) sq.small[c] = static_cast<std::uint8_t>(count);
+        sq.sym[count++] = c;
     }
-    if (too_many) return sq;
+    for (std::size_t c = 0; c < 256; ++c)
+        if (sq.small[c] == kUnseen) sq.small[c] = static_cast<std::uint8_t>(count);
     sq.rows = count + 1;
     T* prof = work + stride;
-    for (std::size_t r = 0; r <= count; ++r) {
-        T* row = prof + r * cells;
-        for (std::size_t t = 0; t < cells; ++t)
-            row[t] = r < count && syms[t] == sq.sym[r] && (t % L) * sq.seg + t / L < q_len
-                         ? match
-                         : mismatch;
-    }
-    for (std::size_t c = 0; c < 256; ++c) sq.small[c] = static_cast<std::uint8_t>(count);
-    for (std::size_t k = 0; k < count; ++k)
-        if (sq.sym[k] < 256) sq.small[sq.sym[k]] = static_cast<std::uint8_t>(k);
     sq.profile = prof;
+    for (std::size_t t = 0; t < sq.rows * cells; ++t) prof[t] = mismatch;
+    for (std::size_t s = 0; s < sq.seg; ++s)
+        for (std::size_t l = 0; l < L; ++l) {
+            const std::size_t p = l * sq.seg + s;
+            if (p < q_len) prof[sq.row_index(q[p]) * cells + s * L + l] = match;
+        }
     return sq;
 }
 
