@@ -13,6 +13,11 @@ Peers and their gap conventions:
   checked against ours.
 - Biopython's PairwiseAligner (mode "global", score only) scores the first gap
   character with open_gap_score and each further one with extend_gap_score.
+
+For the rows of 1,000 and 5,000 symbols a second table gives the throughput in GCUPS
+(table cells / seconds / 1e9; a batch counts the cells of all its pairs) of tarnvel and
+each peer, measured in the same run, and tarnvel's ratio to the fastest exact parasail
+function. The pairs run on one core; the batches use the pool.
 """
 
 from __future__ import annotations
@@ -94,11 +99,49 @@ def fastest_parasail_batch(parasail, matrix, query, cands, gap_open, gap_extend,
     return best
 
 
+class GcupsTable:
+    """Throughput rows: workload, cells, tarnvel and peer GCUPS."""
+
+    def __init__(self, title: str):
+        self.title = title
+        self.rows: dict[str, dict] = {}
+
+    def add(self, workload: str, cells: int, who: str, seconds: float) -> None:
+        row = self.rows.setdefault(workload, {"cells": cells})
+        row[who] = seconds
+
+    def print(self) -> None:
+        def gcups(row, who):
+            t = row.get(who)
+            return f"{row['cells'] / t / 1e9:.2f}" if t else "-"
+
+        print(f"### {self.title}")
+        print()
+        print("| workload | cells | tarnvel GCUPS | parasail GCUPS (function) | Biopython GCUPS "
+              "| tarnvel / parasail |")
+        print("|---|---:|---:|---:|---:|---:|")
+        for workload, row in self.rows.items():
+            ps = row.get("parasail")
+            ps_cell = f"{gcups(row, 'parasail')} ({row['parasail_name']})" if ps else "-"
+            ratio = f"{ps / row['tarnvel']:.2f}" if ps else "-"
+            print(f"| {workload} | {row['cells']:,} | {gcups(row, 'tarnvel')} | {ps_cell} "
+                  f"| {gcups(row, 'Biopython')} | {ratio} |")
+        print()
+
+
 def main() -> None:
     main_header("Needleman-Wunsch global alignment scores")
     parasail = optional_import("parasail")
     align = optional_import("Bio.Align")
     table = Table("Needleman-Wunsch scores (batches: tarnvel on the pool, peers in a loop)")
+    speed = GcupsTable("Needleman-Wunsch throughput, rows of 1,000 and 5,000 symbols")
+
+    def note(workload, cells, who, seconds, name=None):
+        if length < 1000:  # the loop's current length
+            return
+        speed.add(workload, cells, who, seconds)
+        if name is not None:
+            speed.rows[workload]["parasail_name"] = name
 
     for kind in ("DNA", "protein"):
         (ma, mi, gap), (ama, ami, go, ge) = SCORES[kind]
@@ -114,9 +157,13 @@ def main() -> None:
             want = tarnvel.needleman_wunsch_score(a, b, ma, mi, gap)
             t_ours = timeit_median(lambda: tarnvel.needleman_wunsch_score(a, b, ma, mi, gap),
                                    repeat=rep, number=number)
+            cells = len(a) * len(b)
+            row = f"needleman_wunsch_score, {label}"
+            note(row, cells, "tarnvel", t_ours)
             if parasail:
                 t_ps, name = fastest_parasail(parasail, matrix, a, b, -gap, -gap, want, number)
                 table.add(f"needleman_wunsch_score, {label}", t_ours, f"parasail {name}", t_ps)
+                note(row, cells, "parasail", t_ps, name)
             if align:
                 aligner = align.PairwiseAligner(mode="global", match_score=ma,
                                                 mismatch_score=mi, open_gap_score=gap,
@@ -125,16 +172,20 @@ def main() -> None:
                     raise SystemExit("Biopython disagrees on the linear score")
                 t_bp = timeit_median(lambda: aligner.score(a, b), repeat=rep, number=1)
                 table.add(f"needleman_wunsch_score, {label}", t_ours, "Biopython", t_bp)
+                note(row, cells, "Biopython", t_bp)
 
             # Affine gap cost.
             want = tarnvel.needleman_wunsch_affine(a, b, ama, ami, go, ge)
             t_ours = timeit_median(
                 lambda: tarnvel.needleman_wunsch_affine(a, b, ama, ami, go, ge),
                 repeat=rep, number=number)
+            row = f"needleman_wunsch_affine, {label}"
+            note(row, cells, "tarnvel", t_ours)
             if parasail:
                 t_ps, name = fastest_parasail(parasail, amatrix, a, b, -(go + ge), -ge, want,
                                               number)
                 table.add(f"needleman_wunsch_affine, {label}", t_ours, f"parasail {name}", t_ps)
+                note(row, cells, "parasail", t_ps, name)
             if align:
                 aligner = align.PairwiseAligner(mode="global", match_score=ama,
                                                 mismatch_score=ami, open_gap_score=go + ge,
@@ -143,6 +194,7 @@ def main() -> None:
                     raise SystemExit("Biopython disagrees on the affine score")
                 t_bp = timeit_median(lambda: aligner.score(a, b), repeat=rep, number=1)
                 table.add(f"needleman_wunsch_affine, {label}", t_ours, "Biopython", t_bp)
+                note(row, cells, "Biopython", t_bp)
 
             # Batches: one query against many candidates.
             count = BATCH[length]
@@ -154,17 +206,24 @@ def main() -> None:
                 lambda: tarnvel.needleman_wunsch_affine_batch(query, cands, ama, ami, go, ge),
                 repeat=rep)
             blabel = f"{kind} {length:,} x {count}"
+            bcells = len(query) * sum(len(c) for c in cands)
+            lrow = f"needleman_wunsch_batch_fn, {blabel}"
+            arow = f"needleman_wunsch_affine_batch, {blabel}"
+            note(lrow, bcells, "tarnvel", t_ours)
+            note(arow, bcells, "tarnvel", t_aff)
             if parasail:
                 want = tarnvel.needleman_wunsch_batch_fn(query, cands, ma, mi, gap)
                 t_ps, name = fastest_parasail_batch(parasail, matrix, query, cands, -gap, -gap,
                                                     want, rep)
                 table.add(f"needleman_wunsch_batch_fn, {blabel}", t_ours, f"parasail {name}",
                           t_ps)
+                note(lrow, bcells, "parasail", t_ps, name)
                 want = tarnvel.needleman_wunsch_affine_batch(query, cands, ama, ami, go, ge)
                 t_ps, name = fastest_parasail_batch(parasail, amatrix, query, cands, -(go + ge),
                                                     -ge, want, rep)
                 table.add(f"needleman_wunsch_affine_batch, {blabel}", t_aff,
                           f"parasail {name}", t_ps)
+                note(arow, bcells, "parasail", t_ps, name)
             if align:
                 lin = align.PairwiseAligner(mode="global", match_score=ma, mismatch_score=mi,
                                             open_gap_score=gap, extend_gap_score=gap)
@@ -172,9 +231,12 @@ def main() -> None:
                                             open_gap_score=go + ge, extend_gap_score=ge)
                 t_bp = timeit_median(lambda: [lin.score(query, c) for c in cands], repeat=1)
                 table.add(f"needleman_wunsch_batch_fn, {blabel}", t_ours, "Biopython", t_bp)
+                note(lrow, bcells, "Biopython", t_bp)
                 t_bp = timeit_median(lambda: [aff.score(query, c) for c in cands], repeat=1)
                 table.add(f"needleman_wunsch_affine_batch, {blabel}", t_aff, "Biopython", t_bp)
+                note(arow, bcells, "Biopython", t_bp)
     table.print()
+    speed.print()
 
 
 if __name__ == "__main__":

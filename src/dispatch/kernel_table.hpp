@@ -50,8 +50,8 @@ struct KernelTable {
     // --- end partial ratio ---
 
     // --- alignment (Needleman-Wunsch) ---
-    // Exact global scores along anti-diagonals in 16-, 32- or 64-bit lanes; the caller has
-    // proven that no value can leave the lane type. a: n symbols; rb: the m symbols of b
+    // Exact global scores (striped or anti-diagonal) in 16-, 32- or 64-bit lanes; the caller
+    // has proven that no value can leave the lane type. a: n symbols; rb: the m symbols of b
     // reversed; both readable 64 bytes past their end; work: nw_linear_work_cells() or
     // nw_affine_work_cells() cells (core/alignment/alignment_kernels.hpp). scores: match,
     // mismatch, gap (linear) or match, mismatch, open, extend, unreachable (affine).

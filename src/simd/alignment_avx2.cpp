@@ -60,6 +60,7 @@ struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi16(rows, set1(static_cast<T>(d - 1))));
     }
+    static bool any_gt(V x, V y) { return _mm256_movemask_epi8(_mm256_cmpgt_epi16(x, y)) != 0; }
 };
 
 struct Ops32 : OpsBase<std::int32_t, std::uint32_t> {
@@ -75,6 +76,11 @@ struct Ops32 : OpsBase<std::int32_t, std::uint32_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi32(rows, set1(d - 1)));
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi32(x, y));
+    }
+    static bool any_gt(V x, V y) { return _mm256_movemask_epi8(_mm256_cmpgt_epi32(x, y)) != 0; }
 };
 
 struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
@@ -90,29 +96,34 @@ struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm256_blendv_epi8(y, x, _mm256_cmpgt_epi64(rows, set1(d - 1)));
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm256_blendv_epi8(ne, eq, _mm256_cmpeq_epi64(x, y));
+    }
+    static bool any_gt(V x, V y) { return _mm256_movemask_epi8(_mm256_cmpgt_epi64(x, y)) != 0; }
 };
 
 #include "simd/alignment_simd.hpp"
 
 std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_linear_blocks<Ops16>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_linear_blocks<Ops32>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return nw_linear_blocks<Ops64>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops64>(a, n, rb, m, s, w);
 }
 std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_affine_blocks<Ops16>(a, n, rb, m, s, w);
+    return nw_affine_striped<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_affine_blocks<Ops32>(a, n, rb, m, s, w);
+    return nw_affine_striped<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {

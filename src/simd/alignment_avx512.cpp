@@ -68,6 +68,7 @@ struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm512_mask_blend_epi16(_mm512_cmpge_epi16_mask(rows, set1(d)), y, x);
     }
+    static bool any_gt(V x, V y) { return _mm512_cmpgt_epi16_mask(x, y) != 0; }
 };
 
 struct Ops32 : OpsBase<std::int32_t, std::uint32_t> {
@@ -81,6 +82,11 @@ struct Ops32 : OpsBase<std::int32_t, std::uint32_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm512_mask_blend_epi32(_mm512_cmpge_epi32_mask(rows, set1(d)), y, x);
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm512_mask_blend_epi32(_mm512_cmpeq_epi32_mask(x, y), ne, eq);
+    }
+    static bool any_gt(V x, V y) { return _mm512_cmpgt_epi32_mask(x, y) != 0; }
 };
 
 struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
@@ -94,29 +100,34 @@ struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
     static V blend_from(V rows, T d, V x, V y) {
         return _mm512_mask_blend_epi64(_mm512_cmpge_epi64_mask(rows, set1(d)), y, x);
     }
+    static V load_sym(const S* p) { return loadv(p); }
+    static V eq_select(V x, V y, V eq, V ne) {
+        return _mm512_mask_blend_epi64(_mm512_cmpeq_epi64_mask(x, y), ne, eq);
+    }
+    static bool any_gt(V x, V y) { return _mm512_cmpgt_epi64_mask(x, y) != 0; }
 };
 
 #include "simd/alignment_simd.hpp"
 
 std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_linear_blocks<Ops16>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_linear_blocks<Ops32>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return nw_linear_blocks<Ops64>(a, n, rb, m, s, w);
+    return nw_linear_striped<Ops64>(a, n, rb, m, s, w);
 }
 std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_affine_blocks<Ops16>(a, n, rb, m, s, w);
+    return nw_affine_striped<Ops16>(a, n, rb, m, s, w);
 }
 std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
                         std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_affine_blocks<Ops32>(a, n, rb, m, s, w);
+    return nw_affine_striped<Ops32>(a, n, rb, m, s, w);
 }
 std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
                         std::size_t m, const std::int64_t* s, std::int64_t* w) {

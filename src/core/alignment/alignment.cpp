@@ -9,7 +9,10 @@
 //   |path score| <= B = max over d in [0, min(n, m)] of
 //                       max(|match|, |mismatch|) d + g (n + m - 2d)      (path_bound)
 // When B fits a lane type, no saturating addition of the definition ever clamps, and
-// plain arithmetic in that lane type gives the same values. 16- and 32-bit lanes use the
+// plain arithmetic in that lane type gives the same values. The vector kernels also form
+// values the definition does not (the striped kernels' lower bounds and partial maxima),
+// but each is again the score of one path, or of a path to a cell plus at most two steps,
+// so the same bounds hold for them. 16- and 32-bit lanes use the
 // tighter value_bound(), which bounds the maxima themselves and the sums formed from them.
 // Affine in 16/32-bit lanes replaces NW_NEG (which does not fit) by neg = -(B + |extend|
 // + 1); see affine_lanes(). 64-bit lanes keep NW_NEG itself: values then lie within

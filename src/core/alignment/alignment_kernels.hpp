@@ -111,18 +111,52 @@ constexpr std::size_t diagonal_base() {
     return 64 / sizeof(T) - 1;
 }
 
-// Cells of work space the kernels need for a table of n x m.
+// The striped vector kernels (src/simd/alignment_simd.hpp) keep one column of a stripe of
+// the longer text per array: at most stripe_rows<T>() positions (a multiple of every lane
+// count), so that a stripe's arrays stay in the first-level cache. An array holds the
+// padded stripe (whole vectors of up to lane_pad<T>() lanes) plus one cache line, so that
+// arrays do not sit a multiple of 4 KiB apart.
+template <class T>
+constexpr std::size_t striped_rows(std::size_t q_len) {
+    return q_len < stripe_rows<T>() ? q_len : stripe_rows<T>();
+}
+template <class T>
+constexpr std::size_t striped_array_cells(std::size_t rows) {
+    return (rows + lane_pad<T>() - 1) / lane_pad<T>() * lane_pad<T>() + lane_pad<T>();
+}
+// Distinct query symbols that get a row of precomputed scores; a query with more
+// compares symbols instead. DNA and protein texts fit.
+inline constexpr std::size_t kProfileSymbols = 32;
+// The striped query symbols and up to kProfileSymbols + 1 profile rows.
+template <class T>
+constexpr std::size_t striped_query_cells(std::size_t rows) {
+    return (kProfileSymbols + 2) * striped_array_cells<T>(rows);
+}
+
+// Cells of work space the kernels need for a table of n x m: enough for the
+// anti-diagonal sweeps and for the striped ones (two column arrays linear, six affine,
+// and two edge rows over the shorter text).
+template <class T>
+std::size_t striped_work_cells(std::size_t n, std::size_t m, std::size_t arrays) {
+    const std::size_t q = n < m ? m : n, c = n < m ? n : m;
+    const std::size_t rows = striped_rows<T>(q);
+    return striped_query_cells<T>(rows) + arrays * striped_array_cells<T>(rows) + 2 * (c + 1);
+}
 template <class T>
 std::size_t nw_linear_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    // The vector kernels (src/simd/alignment_simd.hpp) keep four arrays.
-    return 4 * diagonal_stride<T>(h) + (m + 1);
+    // The anti-diagonal kernels keep four arrays.
+    const std::size_t diagonals = 4 * diagonal_stride<T>(h) + (m + 1);
+    const std::size_t striped = striped_work_cells<T>(n, m, 2);
+    return diagonals < striped ? striped : diagonals;
 }
 template <class T>
 std::size_t nw_affine_work_cells(std::size_t n, std::size_t m) {
     const std::size_t h = n < stripe_rows<T>() ? n : stripe_rows<T>();
-    // The vector kernels (src/simd/alignment_simd.hpp) keep five arrays per diagonal.
-    return 15 * diagonal_stride<T>(h) + 3 * (m + 1);
+    // The anti-diagonal vector kernels keep five arrays per diagonal.
+    const std::size_t diagonals = 15 * diagonal_stride<T>(h) + 3 * (m + 1);
+    const std::size_t striped = striped_work_cells<T>(n, m, 6);
+    return diagonals < striped ? striped : diagonals;
 }
 
 // scores: match, mismatch, gap. Inside a stripe of rows i0 + 1 .. i0 + h, diagonal d
