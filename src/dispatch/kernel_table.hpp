@@ -136,11 +136,6 @@ void fill_kernels_portable(KernelTable& t);
 void fill_kernels_avx2(KernelTable& t);
 void fill_kernels_avx512(KernelTable& t);
 
-// Transitional: a family that still registers its own filler at static initialisation
-// (alignment). kernels() applies them after the target's fill function, per level.
 using FillFn = void (*)(KernelTable&);
-struct KernelFiller {
-    KernelFiller(Target target, FillFn fn);
-};
 
 }  // namespace tarnvel::dispatch

@@ -1,23 +1,9 @@
 #include "dispatch/kernels.hpp"
 
-#include <vector>
-
 #include "dispatch/cpu.hpp"
 
 namespace tarnvel::dispatch {
 namespace {
-
-struct Filler {
-    Target target;
-    FillFn fn;
-};
-
-// Function-local so that registrations from other translation units' static
-// initialisers never see it unconstructed.
-std::vector<Filler>& fillers() {
-    static std::vector<Filler> v;
-    return v;
-}
 
 KernelTable build() {
     KernelTable t;
@@ -26,8 +12,6 @@ KernelTable build() {
     for (const TargetDef& def : kTargets) {
         if (def.target > t.target) break;
         kFill[static_cast<int>(def.target)](t);
-        for (const Filler& f : fillers())
-            if (f.target == def.target) f.fn(t);
     }
     return t;
 }
@@ -38,8 +22,5 @@ const KernelTable& kernels() {
     static const KernelTable t = build();
     return t;
 }
-
-// Runs during static initialisation, before any call can build the table.
-KernelFiller::KernelFiller(Target target, FillFn fn) { fillers().push_back({target, fn}); }
 
 }  // namespace tarnvel::dispatch

@@ -253,46 +253,6 @@ std::int64_t linear_rows_unrolled(Seq<std::uint8_t> a, Seq<std::uint8_t> b,
     return row[m];
 }
 
-// Portable instantiations of the exact kernels (the compiler may still vectorise them
-// for the baseline instruction set).
-struct PortableTag {};
-
-std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-
-void fill_alignment_portable(dispatch::KernelTable& t) {
-    t.nw_linear_i16 = &linear_i16;
-    t.nw_linear_i32 = &linear_i32;
-    t.nw_linear_i64 = &linear_i64;
-    t.nw_affine_i16 = &affine_i16;
-    t.nw_affine_i32 = &affine_i32;
-    t.nw_affine_i64 = &affine_i64;
-}
-const dispatch::KernelFiller kRegisterPortable(dispatch::Target::portable,
-                                               &fill_alignment_portable);
-
 }  // namespace
 
 std::int64_t nw_linear(Text a, Text b, std::int64_t match, std::int64_t mismatch,

@@ -9,7 +9,7 @@
 // The results always equal the plain row-by-row saturating recurrence. Internally a pair
 // whose scores and lengths prove that no value can saturate runs an exact kernel in 16-,
 // 32- or 64-bit lanes (striped or anti-diagonal vector kernels, see alignment_kernels.hpp
-// and src/simd/alignment_simd.hpp); every other pair runs the plain saturating loop
+// and src/simd/generic/alignment.inc); every other pair runs the plain saturating loop
 // (alignment_scalar.hpp).
 #pragma once
 

@@ -13,7 +13,7 @@
 // a holds the n symbols of a; rb holds the m symbols of b in reverse order, so that cell
 // (i, d - i) compares a[i - 1] with rb[m - d + i], both increasing with i. Both arrays
 // must be readable lane_pad<T>() symbols past their end, and rb as many before its start.
-// See also: alignment_scalar.hpp (the definition), src/simd/alignment_simd.hpp (AVX2 and
+// See also: alignment_scalar.hpp (the definition), src/simd/generic/alignment.inc (AVX2 and
 // AVX-512 kernels on the same layout).
 #pragma once
 
@@ -111,7 +111,7 @@ constexpr std::size_t diagonal_base() {
     return 64 / sizeof(T) - 1;
 }
 
-// The striped vector kernels (src/simd/alignment_simd.hpp) keep one column of a stripe of
+// The striped vector kernels (src/simd/generic/alignment.inc) keep one column of a stripe of
 // the longer text per array: at most stripe_rows<T>() positions (a multiple of every lane
 // count), so that a stripe's arrays stay in the first-level cache. An array holds the
 // padded stripe (whole vectors of up to lane_pad<T>() lanes) plus one cache line, so that

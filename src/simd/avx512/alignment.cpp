@@ -1,15 +1,16 @@
-// AVX-512 (F, BW, VL, DQ) Needleman-Wunsch kernels: the exact anti-diagonal sweeps of alignment_simd.hpp
+// AVX-512 (F, BW, VL, DQ) Needleman-Wunsch kernels: the exact striped and anti-diagonal
+// sweeps of simd/generic/alignment.inc,
 // on 512-bit vectors of 16-, 32- and 64-bit lanes.
 //
 // Used only for pairs whose scores prove that no value can saturate (see
 // core/alignment/alignment.cpp), so they return exactly the portable result. Only reached
 // after the processor reported AVX-512 (F, BW, VL, DQ).
-// See also: alignment_avx2.cpp, alignment_simd.hpp.
+// See also: avx2/alignment.cpp, simd/generic/alignment.inc.
 #include <cstddef>
 #include <cstdint>
 
 #include "core/alignment/alignment_kernels.hpp"
-#include "simd/kernel_table.hpp"
+#include "dispatch/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -107,7 +108,7 @@ struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
     static bool any_gt(V x, V y) { return _mm512_cmpgt_epi64_mask(x, y) != 0; }
 };
 
-#include "simd/alignment_simd.hpp"
+#include "simd/generic/alignment.inc"
 
 std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
@@ -154,7 +155,7 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 #endif
 #pragma GCC diagnostic pop
 
-void fill_alignment_avx512(simd::KernelTable& t) {
+void fill_alignment_avx512(dispatch::KernelTable& t) {
     t.nw_linear_i16 = &linear_i16;
     t.nw_linear_i32 = &linear_i32;
     t.nw_linear_i64 = &linear_i64;
@@ -166,9 +167,6 @@ void fill_alignment_avx512(simd::KernelTable& t) {
     t.nw_affine_group_i16 = &affine_group_i16;
 }
 
-namespace {
-const simd::KernelFiller kRegister(dispatch::Target::avx512, &fill_alignment_avx512);
-}  // namespace
 
 }  // namespace tarnvel::simd::avx512
 

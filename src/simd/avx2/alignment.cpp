@@ -1,15 +1,16 @@
-// AVX2 Needleman-Wunsch kernels: the exact anti-diagonal sweeps of alignment_simd.hpp
+// AVX2 Needleman-Wunsch kernels: the exact striped and anti-diagonal sweeps of
+// simd/generic/alignment.inc,
 // on 256-bit vectors of 16-, 32- and 64-bit lanes.
 //
 // Used only for pairs whose scores prove that no value can saturate (see
 // core/alignment/alignment.cpp), so they return exactly the portable result. Only reached
 // after the processor reported AVX2.
-// See also: alignment_avx512.cpp, alignment_simd.hpp.
+// See also: avx512/alignment.cpp, simd/generic/alignment.inc.
 #include <cstddef>
 #include <cstdint>
 
 #include "core/alignment/alignment_kernels.hpp"
-#include "simd/kernel_table.hpp"
+#include "dispatch/kernel_table.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -103,7 +104,7 @@ struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
     static bool any_gt(V x, V y) { return _mm256_movemask_epi8(_mm256_cmpgt_epi64(x, y)) != 0; }
 };
 
-#include "simd/alignment_simd.hpp"
+#include "simd/generic/alignment.inc"
 
 std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
                         std::size_t m, const std::int16_t* s, std::int16_t* w) {
@@ -149,7 +150,7 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 #pragma GCC pop_options
 #endif
 
-void fill_alignment_avx2(simd::KernelTable& t) {
+void fill_alignment_avx2(dispatch::KernelTable& t) {
     t.nw_linear_i16 = &linear_i16;
     t.nw_linear_i32 = &linear_i32;
     t.nw_linear_i64 = &linear_i64;
@@ -161,9 +162,6 @@ void fill_alignment_avx2(simd::KernelTable& t) {
     t.nw_affine_group_i16 = &affine_group_i16;
 }
 
-namespace {
-const simd::KernelFiller kRegister(dispatch::Target::avx2, &fill_alignment_avx2);
-}  // namespace
 
 }  // namespace tarnvel::simd::avx2
 
