@@ -98,8 +98,9 @@ bool parse_vector(const FuncDesc& d, std::size_t req, PyObject* const* argv, Py_
                 }
             }
             if (idx == np) {
-                const std::string msg = format(
-                    kMsgUnexpectedKeyword, {fname(), std::string_view(kname, static_cast<std::size_t>(klen))});
+                const std::string msg =
+                    format(kMsgUnexpectedKeyword,
+                           {fname(), std::string_view(kname, static_cast<std::size_t>(klen))});
                 PyErr_SetString(PyExc_TypeError, msg.c_str());
                 return false;
             }
@@ -116,8 +117,9 @@ bool parse_vector(const FuncDesc& d, std::size_t req, PyObject* const* argv, Py_
     for (std::size_t p = 0; p < req; ++p)
         if (!a.slots_[p].obj) missing.push_back(d.params[p].name);
     if (!missing.empty()) {
-        std::string msg = format(kMsgMissing, {fname(), std::to_string(missing.size()), "positional",
-                                               missing.size() == 1 ? "argument" : "arguments"});
+        std::string msg =
+            format(kMsgMissing, {fname(), std::to_string(missing.size()), "positional",
+                                 missing.size() == 1 ? "argument" : "arguments"});
         msg += quoted_list(missing);
         PyErr_SetString(PyExc_TypeError, msg.c_str());
         return false;
@@ -340,10 +342,14 @@ CallPlan make_plan(const FuncDesc& d) {
     for (std::size_t i = 0; i < d.params.size(); ++i) {
         const auto idx = static_cast<std::uint8_t>(i);
         const Kind k = d.params[i].kind;
-        if (k == Kind::text) plan.text[plan.n_text++] = idx;
-        else if (is_number(k)) plan.scalar[plan.n_scalar++] = idx;
-        else if (k == Kind::text_list) plan.list[plan.n_list++] = idx;
-        else if (is_out(k)) plan.out = static_cast<std::int8_t>(i);
+        if (k == Kind::text)
+            plan.text[plan.n_text++] = idx;
+        else if (is_number(k))
+            plan.scalar[plan.n_scalar++] = idx;
+        else if (k == Kind::text_list)
+            plan.list[plan.n_list++] = idx;
+        else if (is_out(k))
+            plan.out = static_cast<std::int8_t>(i);
     }
     return plan;
 }

@@ -18,11 +18,13 @@ std::string format(std::string_view fmt, std::initializer_list<std::string_view>
 }
 
 std::string type_qualname(PyObject* obj) {
-    PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+    PyObject* name =
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
     std::string result = kMsgUnknownTypeName;
     if (name && PyUnicode_Check(name)) {
         Py_ssize_t len = 0;
-        if (const char* s = PyUnicode_AsUTF8AndSize(name, &len)) result.assign(s, static_cast<std::size_t>(len));
+        if (const char* s = PyUnicode_AsUTF8AndSize(name, &len))
+            result.assign(s, static_cast<std::size_t>(len));
     }
     Py_XDECREF(name);
     PyErr_Clear();
@@ -66,7 +68,8 @@ void raise_panic(const std::string& msg) {
             PyExc_BaseException, nullptr);
         if (!panic_type) return;  // the creation error stays set
     }
-    PyObject* text = PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace");
+    PyObject* text =
+        PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace");
     if (!text) return;
     PyErr_SetObject(panic_type, text);
     Py_DECREF(text);

@@ -10,7 +10,8 @@
 
 namespace tarnvel::py {
 
-inline constexpr const char* kMsgTooManyPositional = "{} takes {} positional arguments but {} {} given";
+inline constexpr const char* kMsgTooManyPositional =
+    "{} takes {} positional arguments but {} {} given";
 inline constexpr const char* kMsgTooManyPositionalRange =
     "{} takes from {} to {} positional arguments but {} {} given";
 inline constexpr const char* kMsgUnexpectedKeyword = "{} got an unexpected keyword argument '{}'";
@@ -19,9 +20,11 @@ inline constexpr const char* kMsgMissing = "{} missing {} required {} {}: ";
 inline constexpr const char* kMsgNotInstance = "'{}' object is not an instance of '{}'";
 inline constexpr const char* kMsgNoneNotInstance = "'None' is not an instance of '{}'";
 inline constexpr const char* kMsgUnknownTypeName = "<failed to extract type name>";
-inline constexpr const char* kMsgPrefixScale = "Prefix scaling parameter 'p' must be between 0.0 and 0.25";
+inline constexpr const char* kMsgPrefixScale =
+    "Prefix scaling parameter 'p' must be between 0.0 and 0.25";
 inline constexpr const char* kMsgProcessing = "while processing '{}'";
-inline constexpr const char* kMsgOutBorrowed = "out must be a writable array not concurrently borrowed";
+inline constexpr const char* kMsgOutBorrowed =
+    "out must be a writable array not concurrently borrowed";
 inline constexpr const char* kMsgOutCount = "out must hold exactly {} {} elements, got {}";
 inline constexpr const char* kMsgOutShape = "out must have shape ({}, {}), got {}";
 inline constexpr const char* kMsgOutContiguous = "out must be C-contiguous";

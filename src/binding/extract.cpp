@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "binding/results.hpp"
-#include "binding/params.hpp"
-#include "binding/table.hpp"
 #include "binding/functions.hpp"
+#include "binding/params.hpp"
+#include "binding/results.hpp"
+#include "binding/table.hpp"
 #include "core/fuzz/extract.hpp"
 
 namespace tarnvel::py {
@@ -21,21 +21,20 @@ constexpr Param kExtractParams[] = {{"query", Kind::text},
                                     {"choices", Kind::text_list},
                                     {"score_cutoff", Kind::real, "0.0", 0.0},
                                     {"limit", Kind::u64, "5", 0.0, 5}};
-constexpr Param kExtractOneParams[] = {{"query", Kind::text},
-                                       {"choices", Kind::text_list},
-                                       {"score_cutoff", Kind::real, "0.0", 0.0}};
+constexpr Param kExtractOneParams[] = {
+    {"query", Kind::text}, {"choices", Kind::text_list}, {"score_cutoff", Kind::real, "0.0", 0.0}};
 
 // (choice, score, index) as a new tuple; throws PyError with the exception set.
 PyObject* match_tuple(std::span<const core::Text> choices, const core::ExtractMatch& m) {
     const core::Text t = choices[m.index];
     PyObject* items[] = {PyUnicode_FromStringAndSize(t.data, static_cast<Py_ssize_t>(t.size)),
-                         PyFloat_FromDouble(m.score),
-                         PyLong_FromSize_t(m.index)};
+                         PyFloat_FromDouble(m.score), PyLong_FromSize_t(m.index)};
     return tuple_of(items);
 }
 
 PyObject* fuzz_ratio_batch(Bound<params::kBatch> a) {
-    return list_f64(without_gil_interruptible([&] { return core::ratio_batch(a.text<"query">(), a.list<"candidates">()); }));
+    return list_f64(without_gil_interruptible(
+        [&] { return core::ratio_batch(a.text<"query">(), a.list<"candidates">()); }));
 }
 
 PyObject* fuzz_extract(Bound<kExtractParams> a) {
@@ -43,7 +42,8 @@ PyObject* fuzz_extract(Bound<kExtractParams> a) {
     std::vector<core::ExtractMatch> found;
     {
         InterruptibleGilRelease nogil;
-        found = core::extract(a.text<"query">(), choices, a.real<"score_cutoff">(), a.u64<"limit">());
+        found =
+            core::extract(a.text<"query">(), choices, a.real<"score_cutoff">(), a.u64<"limit">());
     }
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(found.size()));
     if (!list) throw PyError{};
@@ -71,10 +71,11 @@ PyObject* fuzz_extract_one(Bound<kExtractOneParams> a) {
     return match_tuple(choices, *best);
 }
 
-
-constexpr FuncDesc kFuzzRatioBatch = func<params::kBatch, &fuzz_ratio_batch>("fuzz_ratio_batch", "");
+constexpr FuncDesc kFuzzRatioBatch =
+    func<params::kBatch, &fuzz_ratio_batch>("fuzz_ratio_batch", "");
 constexpr FuncDesc kFuzzExtract = func<kExtractParams, &fuzz_extract>("fuzz_extract", "");
-constexpr FuncDesc kFuzzExtractOne = func<kExtractOneParams, &fuzz_extract_one>("fuzz_extract_one", "");
+constexpr FuncDesc kFuzzExtractOne =
+    func<kExtractOneParams, &fuzz_extract_one>("fuzz_extract_one", "");
 
 }  // namespace
 

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "binding/errors.hpp"
+#include "binding/functions.hpp"
 #include "binding/ndarray.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
-#include "binding/functions.hpp"
 #include "core/match/shapes.hpp"
 #include "core/match/store.hpp"
 #include "engine/parallel.hpp"
@@ -27,21 +27,28 @@
 namespace tarnvel::py {
 namespace {
 
-constexpr Param kPack[] = {{"items", Kind::object}, {"mode", Kind::object}, {"fn", Kind::object},
-                           {"what", Kind::object}};
+constexpr Param kPack[] = {
+    {"items", Kind::object}, {"mode", Kind::object}, {"fn", Kind::object}, {"what", Kind::object}};
 constexpr Param kOne[] = {{"store", Kind::object}};
 constexpr Param kGet[] = {{"store", Kind::object}, {"index", Kind::object}};
-constexpr Param kState[] = {{"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
-constexpr Param kCdist[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                            {"cutoff", Kind::object}, {"out", Kind::object}, {"kind", Kind::object},
+constexpr Param kState[] = {
+    {"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
+constexpr Param kCdist[] = {{"queries", Kind::object},     {"choices", Kind::object},
+                            {"scorer_args", Kind::object}, {"cutoff", Kind::object},
+                            {"out", Kind::object},         {"kind", Kind::object},
                             {"run", Kind::object}};
-constexpr Param kExtract[] = {{"query", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                              {"cutoff", Kind::object}, {"limit", Kind::object}, {"run", Kind::object}};
-constexpr Param kTopK[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                           {"cutoff", Kind::object}, {"k", Kind::object}, {"indices", Kind::object},
-                           {"values", Kind::object}, {"run", Kind::object}};
-constexpr Param kPairs[] = {{"queries", Kind::object}, {"choices", Kind::object}, {"scorer_args", Kind::object},
-                            {"cutoff", Kind::object}, {"run", Kind::object}};
+constexpr Param kExtract[] = {{"query", Kind::object},       {"choices", Kind::object},
+                              {"scorer_args", Kind::object}, {"cutoff", Kind::object},
+                              {"limit", Kind::object},       {"run", Kind::object}};
+constexpr Param kTopK[] = {{"queries", Kind::object},     {"choices", Kind::object},
+                           {"scorer_args", Kind::object}, {"cutoff", Kind::object},
+                           {"k", Kind::object},           {"indices", Kind::object},
+                           {"values", Kind::object},      {"run", Kind::object}};
+constexpr Param kPairs[] = {{"queries", Kind::object},
+                            {"choices", Kind::object},
+                            {"scorer_args", Kind::object},
+                            {"cutoff", Kind::object},
+                            {"run", Kind::object}};
 constexpr Param kComponents[] = {{"n", Kind::object}, {"i", Kind::object}, {"j", Kind::object}};
 
 using core::match::TextStore;
@@ -64,7 +71,8 @@ std::unique_ptr<TextStore> new_store() {
 }
 
 void destroy_store(PyObject* capsule) {
-    std::unique_ptr<TextStore> s(static_cast<TextStore*>(PyCapsule_GetPointer(capsule, kStoreCapsule)));
+    std::unique_ptr<TextStore> s(
+        static_cast<TextStore*>(PyCapsule_GetPointer(capsule, kStoreCapsule)));
     if (!s || s->capacity_bytes() > kSpareBytes) return;
     s->clear();
     const std::lock_guard<std::mutex> lock(g_spare_mu);
@@ -280,7 +288,9 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
     const bool is_list = PyList_CheckExact(seq);
     const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
     if (n < 0) throw PyError{};
-    auto item_at = [&](Py_ssize_t i) { return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
+    auto item_at = [&](Py_ssize_t i) {
+        return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i);
+    };
     auto store = new_store();
     // The views are staged in the store's own view array (a missing item as a null view);
     // seal() replaces them with views of the store's buffer.
@@ -386,8 +396,9 @@ PyObject* store_info(Bound<kOne> a) {
                 break;
             }
     }
-    PyObject* items[] = {PyLong_FromSize_t(s.size()), PyLong_FromSize_t(s.missing_count()),
-                         first_missing < s.size() ? PyLong_FromSize_t(first_missing) : to_py_none()};
+    PyObject* items[] = {
+        PyLong_FromSize_t(s.size()), PyLong_FromSize_t(s.missing_count()),
+        first_missing < s.size() ? PyLong_FromSize_t(first_missing) : to_py_none()};
     return tuple_of(items);
 }
 
@@ -447,7 +458,8 @@ PyObject* store_from_state(Bound<kState> a) {
                 store->add_missing();
             } else {
                 // Only well-formed UTF-8 may reach the kernels.
-                PyObject* check = PyUnicode_DecodeUTF8(buf + prev, static_cast<Py_ssize_t>(o - prev), "strict");
+                PyObject* check =
+                    PyUnicode_DecodeUTF8(buf + prev, static_cast<Py_ssize_t>(o - prev), "strict");
                 if (!check) throw PyError{};
                 Py_DECREF(check);
                 store->add(buf + prev, static_cast<std::size_t>(o - prev));
@@ -479,7 +491,8 @@ struct MatchWaiter {
             const auto now = std::chrono::steady_clock::now();
             if (now >= self->next_report) {
                 self->next_report = now + std::chrono::milliseconds(100);
-                PyObject* r = PyObject_CallFunction(self->progress, "KK",
+                PyObject* r = PyObject_CallFunction(
+                    self->progress, "KK",
                     static_cast<unsigned long long>(self->done.load(std::memory_order_relaxed)),
                     static_cast<unsigned long long>(self->total));
                 if (!r) cancel = true;
@@ -561,20 +574,28 @@ void run_released(const RunSpec& rs, std::uint64_t total, F&& f) {
 
 core::match::OutKind out_kind_of(ElemKind k) {
     switch (k) {
-        case ElemKind::f64: return core::match::OutKind::f64;
-        case ElemKind::f32: return core::match::OutKind::f32;
-        case ElemKind::u32: return core::match::OutKind::u32;
-        case ElemKind::i64: return core::match::OutKind::i64;
+        case ElemKind::f64:
+            return core::match::OutKind::f64;
+        case ElemKind::f32:
+            return core::match::OutKind::f32;
+        case ElemKind::u32:
+            return core::match::OutKind::u32;
+        case ElemKind::i64:
+            return core::match::OutKind::i64;
     }
     return core::match::OutKind::f64;
 }
 
 ElemKind elem_of(core::match::OutKind k) {
     switch (k) {
-        case core::match::OutKind::f64: return ElemKind::f64;
-        case core::match::OutKind::f32: return ElemKind::f32;
-        case core::match::OutKind::u32: return ElemKind::u32;
-        case core::match::OutKind::i64: return ElemKind::i64;
+        case core::match::OutKind::f64:
+            return ElemKind::f64;
+        case core::match::OutKind::f32:
+            return ElemKind::f32;
+        case core::match::OutKind::u32:
+            return ElemKind::u32;
+        case core::match::OutKind::i64:
+            return ElemKind::i64;
     }
     return ElemKind::f64;
 }
@@ -603,9 +624,12 @@ PyObject* m_cdist(Bound<kCdist> a) {
 
 PyObject* match_value(core::match::OutKind kind, const core::match::Match& m) {
     switch (kind) {
-        case core::match::OutKind::u32: return to_py_u64(m.u);
-        case core::match::OutKind::i64: return to_py_i64(m.i);
-        default: return to_py_f64(m.f);
+        case core::match::OutKind::u32:
+            return to_py_u64(m.u);
+        case core::match::OutKind::i64:
+            return to_py_i64(m.i);
+        default:
+            return to_py_f64(m.f);
     }
 }
 
@@ -649,15 +673,18 @@ PyObject* m_extract(Bound<kExtract> a) {
 // top_k(queries, choices or None, scorer_args, cutoff, k, indices_out, values_out, run)
 PyObject* m_top_k(Bound<kTopK> a) {
     const TextStore& q = store_of(a.object<"queries">());
-    const TextStore* c = a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
+    const TextStore* c =
+        a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
     const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
     const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
     const std::size_t k = PyLong_AsSize_t(a.object<"k">());
     if (k == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PyError{};
     const RunSpec rs = run_spec(a.object<"run">());
     OutBuffer idx, vals;
-    if (!borrow_array(a.object<"indices">(), ElemKind::i64, q.size() * k, true, idx)) throw PyError{};
-    if (!borrow_array(a.object<"values">(), elem_of(core::match::value_kind(sp.id)), q.size() * k, true, vals))
+    if (!borrow_array(a.object<"indices">(), ElemKind::i64, q.size() * k, true, idx))
+        throw PyError{};
+    if (!borrow_array(a.object<"values">(), elem_of(core::match::value_kind(sp.id)), q.size() * k,
+                      true, vals))
         throw PyError{};
     auto* ip = static_cast<std::int64_t*>(idx.data());
     void* vp = vals.data();
@@ -669,7 +696,8 @@ PyObject* m_top_k(Bound<kTopK> a) {
 }
 
 PyObject* bytes_of(const void* p, std::size_t bytes) {
-    PyObject* b = PyByteArray_FromStringAndSize(static_cast<const char*>(p), static_cast<Py_ssize_t>(bytes));
+    PyObject* b =
+        PyByteArray_FromStringAndSize(static_cast<const char*>(p), static_cast<Py_ssize_t>(bytes));
     if (!b) throw PyError{};
     return b;
 }
@@ -677,7 +705,8 @@ PyObject* bytes_of(const void* p, std::size_t bytes) {
 // pairs(queries, choices or None, scorer_args, cutoff, run) -> (i bytes, j bytes, values bytes)
 PyObject* m_pairs(Bound<kPairs> a) {
     const TextStore& q = store_of(a.object<"queries">());
-    const TextStore* c = a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
+    const TextStore* c =
+        a.object<"choices">() == Py_None ? nullptr : &store_of(a.object<"choices">());
     const ScorerArgs sp = scorer_args(a.object<"scorer_args">());
     const core::match::Cutoff cut = cutoff_of(a.object<"cutoff">());
     const RunSpec rs = run_spec(a.object<"run">());
@@ -689,9 +718,15 @@ PyObject* m_pairs(Bound<kPairs> a) {
     });
     PyObject* vals;
     switch (core::match::value_kind(sp.id)) {
-        case core::match::OutKind::u32: vals = bytes_of(r.u.data(), r.u.size() * 4); break;
-        case core::match::OutKind::i64: vals = bytes_of(r.s.data(), r.s.size() * 8); break;
-        default: vals = bytes_of(r.f.data(), r.f.size() * 8); break;
+        case core::match::OutKind::u32:
+            vals = bytes_of(r.u.data(), r.u.size() * 4);
+            break;
+        case core::match::OutKind::i64:
+            vals = bytes_of(r.s.data(), r.s.size() * 8);
+            break;
+        default:
+            vals = bytes_of(r.f.data(), r.f.size() * 8);
+            break;
     }
     PyObject* bi = PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(r.i.data()),
                                                  static_cast<Py_ssize_t>(r.i.size() * 8));
@@ -733,25 +768,34 @@ PyObject* m_components(Bound<kComponents> a) {
 
 PyObject* m_prune_stats() {
     const auto s = core::match::prune_stats_and_reset();
-    PyObject* items[] = {PyLong_FromUnsignedLongLong(s.checked), PyLong_FromUnsignedLongLong(s.by_length),
+    PyObject* items[] = {PyLong_FromUnsignedLongLong(s.checked),
+                         PyLong_FromUnsignedLongLong(s.by_length),
                          PyLong_FromUnsignedLongLong(s.by_sketch)};
     return tuple_of(items);
 }
 
 PyObject* m_worker_count() { return PyLong_FromSize_t(engine::worker_count()); }
 
-
-constexpr FuncDesc kPackDesc = func<kPack, &pack>("pack", "Collects and processes strings into a store.");
-constexpr FuncDesc kInfoDesc = func<kOne, &store_info>("store_info", "(size, missing count, first missing index or None)");
-constexpr FuncDesc kGetDesc = func<kGet, &store_get>("store_get", "The processed string at index (None when missing).");
-constexpr FuncDesc kStateDesc = func<kOne, &store_state>("store_state", "The store as three byte strings.");
-constexpr FuncDesc kFromStateDesc = func<kState, &store_from_state>("store_from_state", "A store from store_state's output.");
+constexpr FuncDesc kPackDesc =
+    func<kPack, &pack>("pack", "Collects and processes strings into a store.");
+constexpr FuncDesc kInfoDesc =
+    func<kOne, &store_info>("store_info", "(size, missing count, first missing index or None)");
+constexpr FuncDesc kGetDesc =
+    func<kGet, &store_get>("store_get", "The processed string at index (None when missing).");
+constexpr FuncDesc kStateDesc =
+    func<kOne, &store_state>("store_state", "The store as three byte strings.");
+constexpr FuncDesc kFromStateDesc =
+    func<kState, &store_from_state>("store_from_state", "A store from store_state's output.");
 constexpr FuncDesc kCdistDesc = func<kCdist, &m_cdist>("cdist", "Fills a score matrix.");
-constexpr FuncDesc kExtractDesc = func<kExtract, &m_extract>("extract", "Best kept choices of one query.");
+constexpr FuncDesc kExtractDesc =
+    func<kExtract, &m_extract>("extract", "Best kept choices of one query.");
 constexpr FuncDesc kTopKDesc = func<kTopK, &m_top_k>("top_k", "The k best choices of every query.");
-constexpr FuncDesc kPairsDesc = func<kPairs, &m_pairs>("pairs", "Every pair that meets the cutoff.");
-constexpr FuncDesc kComponentsDesc = func<kComponents, &m_components>("components", "Smallest-index labels of connected components.");
-constexpr FuncDesc kPruneDesc = func<&m_prune_stats>("prune_stats", "(checked, skipped on lengths, skipped on sketches) pairs since the last call.");
+constexpr FuncDesc kPairsDesc =
+    func<kPairs, &m_pairs>("pairs", "Every pair that meets the cutoff.");
+constexpr FuncDesc kComponentsDesc = func<kComponents, &m_components>(
+    "components", "Smallest-index labels of connected components.");
+constexpr FuncDesc kPruneDesc = func<&m_prune_stats>(
+    "prune_stats", "(checked, skipped on lengths, skipped on sketches) pairs since the last call.");
 constexpr FuncDesc kWorkersDesc = func<&m_worker_count>("worker_count", "Number of pool workers.");
 
 }  // namespace

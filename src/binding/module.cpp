@@ -6,7 +6,6 @@
 // Every call goes through one boundary (call_impl) that turns C++ failures into Python
 // exceptions: Panic and engine::InvariantError -> PanicException, bad_alloc -> MemoryError.
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <sys/syscall.h>
 #include <utility>
 #include <vector>
 
@@ -36,9 +36,9 @@ constexpr std::size_t kMaxFunctions = 128;
 constexpr std::size_t kMaxParams = 8;
 
 struct ModuleTable {
-    std::span<const TableRow> rows;                 // as given to module_def
+    std::span<const TableRow> rows;  // as given to module_def
     std::array<PyMethodDef, kMaxFunctions> defs{};
-    std::deque<std::string> docs;                    // stable storage for docstrings
+    std::deque<std::string> docs;  // stable storage for docstrings
     std::size_t count = 0;
     bool built = false;
 };
@@ -85,7 +85,8 @@ PyObject* call_impl(const FuncDesc& d, const CallPlan& plan, PyObject* const* ar
     } catch (...) {
         raise_panic("unknown internal failure");
     }
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "internal error: failure without exception");
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "internal error: failure without exception");
     return nullptr;
 }
 
@@ -126,17 +127,23 @@ NoArgsFn noargs_entry_at(std::size_t i) {
 
 FastFn fast_entry_for(ModuleId id, std::size_t i) {
     switch (id) {
-        case ModuleId::public_module: return fast_entry_at<ModuleId::public_module>(i);
-        case ModuleId::testing_module: return fast_entry_at<ModuleId::testing_module>(i);
-        case ModuleId::match_module: return fast_entry_at<ModuleId::match_module>(i);
+        case ModuleId::public_module:
+            return fast_entry_at<ModuleId::public_module>(i);
+        case ModuleId::testing_module:
+            return fast_entry_at<ModuleId::testing_module>(i);
+        case ModuleId::match_module:
+            return fast_entry_at<ModuleId::match_module>(i);
     }
     return nullptr;
 }
 NoArgsFn noargs_entry_for(ModuleId id, std::size_t i) {
     switch (id) {
-        case ModuleId::public_module: return noargs_entry_at<ModuleId::public_module>(i);
-        case ModuleId::testing_module: return noargs_entry_at<ModuleId::testing_module>(i);
-        case ModuleId::match_module: return noargs_entry_at<ModuleId::match_module>(i);
+        case ModuleId::public_module:
+            return noargs_entry_at<ModuleId::public_module>(i);
+        case ModuleId::testing_module:
+            return noargs_entry_at<ModuleId::testing_module>(i);
+        case ModuleId::match_module:
+            return noargs_entry_at<ModuleId::match_module>(i);
     }
     return nullptr;
 }
@@ -163,8 +170,10 @@ bool check_row(const FuncDesc& d) {
     std::size_t lists = 0, outs = 0;
     for (std::size_t i = 0; i < d.params.size() && !problem; ++i) {
         const Param& p = d.params[i];
-        if (p.default_text) seen_default = true;
-        else if (seen_default) problem = "required parameter after an optional one";
+        if (p.default_text)
+            seen_default = true;
+        else if (seen_default)
+            problem = "required parameter after an optional one";
         for (std::size_t j = 0; j < i; ++j)
             if (std::strcmp(d.params[j].name, p.name) == 0) problem = "duplicate parameter name";
         if (p.kind == Kind::text_list) ++lists;
@@ -174,7 +183,8 @@ bool check_row(const FuncDesc& d) {
     if (!problem && lists > 2) problem = "more than two text lists";
     if (!problem && outs > 1) problem = "more than one output buffer";
     if (problem) {
-        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", d.name, problem);
+        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", d.name,
+                     problem);
         return false;
     }
     return true;
@@ -183,13 +193,17 @@ bool check_row(const FuncDesc& d) {
 // The row as the module must expose it: its name and parameter count.
 bool check_listed(const TableRow& r, std::span<const TableRow> rows, std::size_t i) {
     const char* problem = nullptr;
-    if (!r.desc) problem = "no function";
-    else if (std::strcmp(r.name, r.desc->name) != 0) problem = "listed under another name";
-    else if (r.arity != kAnyArity && r.arity != r.desc->params.size()) problem = "parameter count differs";
+    if (!r.desc)
+        problem = "no function";
+    else if (std::strcmp(r.name, r.desc->name) != 0)
+        problem = "listed under another name";
+    else if (r.arity != kAnyArity && r.arity != r.desc->params.size())
+        problem = "parameter count differs";
     for (std::size_t j = 0; j < i && !problem; ++j)
         if (std::strcmp(rows[j].name, r.name) == 0) problem = "listed twice";
     if (problem) {
-        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", r.name, problem);
+        PyErr_Format(PyExc_SystemError, "internal error: function table row %s: %s", r.name,
+                     problem);
         return false;
     }
     return true;
@@ -212,8 +226,9 @@ bool build_table(ModuleId id) {
     std::vector<const FuncDesc*> order;
     for (const TableRow& r : t.rows) order.push_back(r.desc);
     if (id == ModuleId::testing_module)
-        std::sort(order.begin(), order.end(),
-                  [](const FuncDesc* a, const FuncDesc* b) { return std::strcmp(a->name, b->name) < 0; });
+        std::sort(order.begin(), order.end(), [](const FuncDesc* a, const FuncDesc* b) {
+            return std::strcmp(a->name, b->name) < 0;
+        });
     if (order.size() > kMaxFunctions) {
         PyErr_SetString(PyExc_SystemError, "internal error: too many functions");
         return false;
@@ -285,8 +300,10 @@ int exec_module(PyObject* module, ModuleId id) {
         }
         PyObject* name = PyObject_GetAttrString(fn, "__name__");
         int rc = -1;
-        if (name && !PyUnicode_Check(name)) raise_not_instance(name, "str");
-        else if (name) rc = add_exported(module, name, fn);
+        if (name && !PyUnicode_Check(name))
+            raise_not_instance(name, "str");
+        else if (name)
+            rc = add_exported(module, name, fn);
         Py_XDECREF(name);
         Py_DECREF(fn);
         if (rc < 0) {
@@ -310,22 +327,39 @@ int exec_public(PyObject* m) { return exec_module(m, ModuleId::public_module); }
 int exec_testing(PyObject* m) { return exec_module(m, ModuleId::testing_module); }
 int exec_match(PyObject* m) { return exec_module(m, ModuleId::match_module); }
 
-PyModuleDef_Slot g_public_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_public)}, {0, nullptr}};
-PyModuleDef_Slot g_testing_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_testing)}, {0, nullptr}};
-PyModuleDef_Slot g_match_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_match)}, {0, nullptr}};
+PyModuleDef_Slot g_public_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_public)},
+                                     {0, nullptr}};
+PyModuleDef_Slot g_testing_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_testing)},
+                                      {0, nullptr}};
+PyModuleDef_Slot g_match_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_match)},
+                                    {0, nullptr}};
 
-PyModuleDef g_public_def = {PyModuleDef_HEAD_INIT, "tarnvel", "", 0, nullptr, g_public_slots,
-                            nullptr, nullptr, nullptr};
-PyModuleDef g_testing_def = {PyModuleDef_HEAD_INIT, "_tarnvel_testing", "", 0, nullptr,
-                             g_testing_slots, nullptr, nullptr, nullptr};
-PyModuleDef g_match_def = {PyModuleDef_HEAD_INIT, "tarnvel_match._native", "", 0, nullptr,
-                           g_match_slots, nullptr, nullptr, nullptr};
+PyModuleDef g_public_def = {PyModuleDef_HEAD_INIT, "tarnvel", "",      0,      nullptr,
+                            g_public_slots,        nullptr,   nullptr, nullptr};
+PyModuleDef g_testing_def = {PyModuleDef_HEAD_INIT,
+                             "_tarnvel_testing",
+                             "",
+                             0,
+                             nullptr,
+                             g_testing_slots,
+                             nullptr,
+                             nullptr,
+                             nullptr};
+PyModuleDef g_match_def = {PyModuleDef_HEAD_INIT,
+                           "tarnvel_match._native",
+                           "",
+                           0,
+                           nullptr,
+                           g_match_slots,
+                           nullptr,
+                           nullptr,
+                           nullptr};
 
 }  // namespace
 
 PyObject* call_registered(ModuleId id, const char* name, PyObject* const* argv, Py_ssize_t nargs) {
     // The public and companion tables are in every library copy; the test table only here.
-    const std::span<const TableRow> rows = id == ModuleId::public_module ? public_table()
+    const std::span<const TableRow> rows = id == ModuleId::public_module  ? public_table()
                                            : id == ModuleId::match_module ? match_table()
                                                                           : table_of(id).rows;
     for (const TableRow& r : rows) {
@@ -340,9 +374,12 @@ PyObject* call_registered(ModuleId id, const char* name, PyObject* const* argv, 
 PyModuleDef* module_def(ModuleId id, std::span<const TableRow> rows) {
     table_of(id).rows = rows;
     switch (id) {
-        case ModuleId::public_module: return &g_public_def;
-        case ModuleId::testing_module: return &g_testing_def;
-        case ModuleId::match_module: return &g_match_def;
+        case ModuleId::public_module:
+            return &g_public_def;
+        case ModuleId::testing_module:
+            return &g_testing_def;
+        case ModuleId::match_module:
+            return &g_match_def;
     }
     return nullptr;
 }
@@ -363,7 +400,8 @@ thread_local MainThreadCache t_main_thread{0, false};
 void note_fork_in_child() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
 // At load time: a function-local static registered lazily could be mid-initialisation in
 // another thread at the fork, and the child would then wait on its guard forever.
-[[maybe_unused]] const bool g_fork_note_registered = pthread_atfork(nullptr, nullptr, &note_fork_in_child) == 0;
+[[maybe_unused]] const bool g_fork_note_registered =
+    pthread_atfork(nullptr, nullptr, &note_fork_in_child) == 0;
 }  // namespace
 
 bool on_main_thread() noexcept {

@@ -9,20 +9,21 @@
 // of one buffer alias even when NumPy gives them different bases.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
 #include <numpy/arrayobject.h>
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "binding/errors.hpp"
-#include "core/common/panic.hpp"
 #include "binding/ndarray.hpp"
+#include "core/common/panic.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -44,7 +45,8 @@ void registry_after_fork_in_child() {
 
 // Registered at load time: a lazy registration under the registry mutex could wait for a
 // fork in progress, and that child would inherit the mutex locked and never reset.
-[[maybe_unused]] const bool g_registry_fork_handler = pthread_atfork(nullptr, nullptr, &registry_after_fork_in_child) == 0;
+[[maybe_unused]] const bool g_registry_fork_handler =
+    pthread_atfork(nullptr, nullptr, &registry_after_fork_in_child) == 0;
 
 std::vector<Extent>& registry() {
     if (!g_registry) g_registry = new std::vector<Extent>();  // leaked: outlives teardown
@@ -93,7 +95,10 @@ Extent byte_extent(PyArrayObject* arr) {
     std::intptr_t lo = 0, hi = 0;
     for (int i = 0; i < nd; ++i) {
         const std::intptr_t span = static_cast<std::intptr_t>(dims[i] - 1) * strides[i];
-        if (span < 0) lo += span; else hi += span;
+        if (span < 0)
+            lo += span;
+        else
+            hi += span;
     }
     const auto base = reinterpret_cast<std::intptr_t>(PyArray_DATA(arr));
     return {static_cast<std::uintptr_t>(base + lo),
@@ -166,8 +171,9 @@ bool validate_out(PyObject* out, bool is_f64, bool two_d, std::size_t rows, std:
         // 4. Shape.
         const npy_intp* dims = PyArray_DIMS(arr);
         if (static_cast<std::size_t>(dims[0]) != rows || static_cast<std::size_t>(dims[1]) != cols)
-            return fail(PyExc_ValueError, format(kMsgOutShape, {std::to_string(rows), std::to_string(cols),
-                                                                shape_text(arr)}));
+            return fail(PyExc_ValueError,
+                        format(kMsgOutShape,
+                               {std::to_string(rows), std::to_string(cols), shape_text(arr)}));
     }
     // 5./6. Contiguity, unless there is nothing to write.
     if (count > 0 && !contiguous_ok(arr)) return fail(PyExc_BufferError, kMsgOutContiguous);
@@ -186,10 +192,18 @@ bool borrow_array(PyObject* out, ElemKind kind, std::size_t count, bool writable
     PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(out);
     int type = NPY_UINT32;
     switch (kind) {
-        case ElemKind::u32: type = NPY_UINT32; break;
-        case ElemKind::i64: type = NPY_INT64; break;
-        case ElemKind::f64: type = NPY_FLOAT64; break;
-        case ElemKind::f32: type = NPY_FLOAT32; break;
+        case ElemKind::u32:
+            type = NPY_UINT32;
+            break;
+        case ElemKind::i64:
+            type = NPY_INT64;
+            break;
+        case ElemKind::f64:
+            type = NPY_FLOAT64;
+            break;
+        case ElemKind::f32:
+            type = NPY_FLOAT32;
+            break;
     }
     PyArray_Descr* want = PyArray_DescrFromType(type);
     if (!want) return false;
@@ -267,8 +281,10 @@ void OutBuffer::check_unchanged() {
     for (int i = 0; same && i < ndim_; ++i)
         same = PyArray_DIMS(arr)[i] == dims_[i] && PyArray_STRIDES(arr)[i] == strides_[i];
     const char* msg = nullptr;
-    if (!same) msg = kMsgOutChanged;
-    else if (count_ > 0 && !contiguous_ok(arr)) msg = kMsgOutContiguous;
+    if (!same)
+        msg = kMsgOutChanged;
+    else if (count_ > 0 && !contiguous_ok(arr))
+        msg = kMsgOutContiguous;
     if (msg) {
         release();
         PyErr_SetString(PyExc_BufferError, msg);
@@ -316,7 +332,9 @@ void OutBuffer::write_rows_impl(std::span<const std::vector<T>> rows) {
     release();
 }
 
-void OutBuffer::write_rows(std::span<const std::vector<std::uint32_t>> rows) { write_rows_impl(rows); }
+void OutBuffer::write_rows(std::span<const std::vector<std::uint32_t>> rows) {
+    write_rows_impl(rows);
+}
 void OutBuffer::write_rows(std::span<const std::vector<double>> rows) { write_rows_impl(rows); }
 
 }  // namespace tarnvel::py

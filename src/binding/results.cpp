@@ -1,11 +1,10 @@
-#include "binding/results.hpp"
-
-#include "binding/table.hpp"
-
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <vector>
+
+#include "binding/results.hpp"
+#include "binding/table.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -176,7 +175,8 @@ PyObject* tuple_of(std::span<PyObject* const> items) {
         for (PyObject* o : items) Py_XDECREF(o);
         throw PyError{};
     }
-    for (std::size_t i = 0; i < items.size(); ++i) PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), items[i]);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), items[i]);
     return t;
 }
 

@@ -1,9 +1,9 @@
 // The GPU-facing functions. There is no GPU back end: they validate their arguments,
 // report CPU-only mode in fixed words and change nothing. None of them releases the
 // interpreter lock or touches the SIMD caches.
+#include "binding/functions.hpp"
 #include "binding/results.hpp"
 #include "binding/table.hpp"
-#include "binding/functions.hpp"
 
 namespace tarnvel::py {
 namespace {
@@ -27,9 +27,9 @@ PyObject* warmup() {
     return tuple_of(items);
 }
 
-
 constexpr FuncDesc kSetCpuOnly = func<kCpuOnlyParams, &set_cpu_only>("set_cpu_only", "");
-constexpr FuncDesc kSetGpuThreshold = func<kThresholdParams, &set_gpu_threshold>("set_gpu_threshold", "", false);
+constexpr FuncDesc kSetGpuThreshold =
+    func<kThresholdParams, &set_gpu_threshold>("set_gpu_threshold", "", false);
 constexpr FuncDesc kIsGpuAvailable = func<&is_gpu_available>("is_gpu_available", "");
 constexpr FuncDesc kWarmup = func<&warmup>("warmup", "");
 constexpr FuncDesc kGpuInfo = func<&cpu_only_report>("gpu_info", "");

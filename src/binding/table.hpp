@@ -4,11 +4,12 @@
 // binding file; functions.cpp lists the public ones in the order of __all__. The parser
 // converts arguments in the fixed order (texts, then scalars with the range check of p,
 // then text lists, then their views, then out) and hands the impl a Bound<Params> with
-// every value ready, read by parameter name. The impl releases the interpreter lock (GilRelease) around
-// the computation and builds its result with the helpers of results.hpp.
+// every value ready, read by parameter name. The impl releases the interpreter lock (GilRelease)
+// around the computation and builds its result with the helpers of results.hpp.
 //
-// An impl may throw: core::Panic and engine::InvariantError become PanicException, std::bad_alloc MemoryError,
-// PyError (a Python exception already set) passes through. See also: args.cpp, module.cpp.
+// An impl may throw: core::Panic and engine::InvariantError become PanicException, std::bad_alloc
+// MemoryError, PyError (a Python exception already set) passes through. See also: args.cpp,
+// module.cpp.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -40,7 +41,7 @@ enum class Kind : std::uint8_t {
     out_u32_2d,  // NumPy uint32 array of shape (len(first list), len(second list))
     out_f64_1d,
     out_f64_2d,
-    object,      // no conversion: the borrowed object (private test functions only)
+    object,  // no conversion: the borrowed object (private test functions only)
 };
 
 struct Param {
@@ -59,7 +60,7 @@ struct FuncDesc {
     std::span<const Param> params;  // empty: the function takes no arguments (METH_NOARGS)
     const char* doc_body;           // text after the signature line; "" for none
     Impl impl;
-    bool trailing_slash = true;     // "/" at the end of the text signature (documentation only)
+    bool trailing_slash = true;  // "/" at the end of the text signature (documentation only)
 };
 
 enum class ModuleId { public_module, testing_module, match_module };

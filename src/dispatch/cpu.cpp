@@ -1,8 +1,8 @@
-#include "dispatch/cpu.hpp"
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "dispatch/cpu.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -31,9 +31,9 @@ std::uint32_t detect() {
     const bool avx = (c >> 28) & 1;
     if (osxsave && avx) {
         const std::uint64_t xcr0 = read_xcr0();
-        if ((xcr0 & 0x06) == 0x06) {                       // SSE and AVX registers saved
+        if ((xcr0 & 0x06) == 0x06) {  // SSE and AVX registers saved
             f |= kOsYmm;
-            if ((xcr0 & 0xE0) == 0xE0) f |= kOsZmm;        // opmask, ZMM_Hi256, Hi16_ZMM
+            if ((xcr0 & 0xE0) == 0xE0) f |= kOsZmm;  // opmask, ZMM_Hi256, Hi16_ZMM
         }
     }
     a = b = c = d = 0;
@@ -77,9 +77,15 @@ Target choose_target() {
     if (forced) {
         switch (*forced) {
             case SimdLevel::portable:
-            case SimdLevel::neon: cap = Target::portable; break;
-            case SimdLevel::avx2: cap = Target::avx2; break;
-            case SimdLevel::avx512: cap = Target::avx512; break;
+            case SimdLevel::neon:
+                cap = Target::portable;
+                break;
+            case SimdLevel::avx2:
+                cap = Target::avx2;
+                break;
+            case SimdLevel::avx512:
+                cap = Target::avx512;
+                break;
         }
     }
     for (int t = static_cast<int>(cap); t > 0; --t)

@@ -30,10 +30,11 @@ struct KernelTable {
     void (*indel_ratio_word_many)(const std::uint64_t* peq, std::size_t query_len,
                                   const core::Text* choices, std::size_t count,
                                   double* out) = nullptr;
-    // The same ratios in vector lanes with the choices as the patterns (simd/avx512/indel_lanes.inc):
-    // the ASCII query is given as its distinct symbols and, per position, the index of its
-    // symbol among them (query_slots, query_len entries, any length). indel_lanes[0] takes
-    // choices of at most 16 bytes, [1] at most 32. Null when the target has no lane form.
+    // The same ratios in vector lanes with the choices as the patterns
+    // (simd/avx512/indel_lanes.inc): the ASCII query is given as its distinct symbols and, per
+    // position, the index of its symbol among them (query_slots, query_len entries, any length).
+    // indel_lanes[0] takes choices of at most 16 bytes, [1] at most 32. Null when the target has no
+    // lane form.
     void (*indel_lanes[2])(const std::uint8_t* distinct, std::size_t distinct_count,
                            const std::uint8_t* query_slots, std::size_t query_len,
                            const core::Text* choices, std::size_t count, double* out) = {};
@@ -96,8 +97,7 @@ struct KernelTable {
     // lanes of 8 << c bits (candidates of at most that many symbols); null when absent.
     std::size_t jaro_vec_bytes = 8;
     void (*jaro_lanes[4])(const void* table, const std::uint16_t* qidx, std::size_t qlen,
-                          const std::uint8_t* win, std::uint8_t* m_out,
-                          std::uint8_t* t_out) = {};
+                          const std::uint8_t* win, std::uint8_t* m_out, std::uint8_t* t_out) = {};
     // --- end Jaro ---
 
     // --- edit distances (core/levenshtein/*, simd/generic/levenshtein.inc, damerau.inc) ---

@@ -1,6 +1,5 @@
-#include "dispatch/kernels.hpp"
-
 #include "dispatch/cpu.hpp"
+#include "dispatch/kernels.hpp"
 
 namespace tarnvel::dispatch {
 namespace {

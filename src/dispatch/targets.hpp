@@ -63,6 +63,7 @@ constexpr const TargetDef& target_def(Target t) { return kTargets[static_cast<in
     TARNVEL_PRAGMA(clang attribute push(__attribute__((target(region))), apply_to = function))
 #define TARNVEL_REGION_END() TARNVEL_PRAGMA(clang attribute pop)
 #else
-#define TARNVEL_REGION_BEGIN(region) TARNVEL_PRAGMA(GCC push_options) TARNVEL_PRAGMA(GCC target(region))
+#define TARNVEL_REGION_BEGIN(region) \
+    TARNVEL_PRAGMA(GCC push_options) TARNVEL_PRAGMA(GCC target(region))
 #define TARNVEL_REGION_END() TARNVEL_PRAGMA(GCC pop_options)
 #endif

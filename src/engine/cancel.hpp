@@ -50,7 +50,7 @@ struct ThreadCancel {
     const std::atomic<bool>* flag = nullptr;  // the operation a worker runs a piece of
     const Waiter* waiter = nullptr;           // the calling thread's hook
     std::chrono::steady_clock::time_point next_poll{};
-    bool cancelled = false;                   // the calling thread's own serial work
+    bool cancelled = false;  // the calling thread's own serial work
 };
 ThreadCancel& thread_cancel() noexcept;
 [[noreturn]] void throw_cancelled();
@@ -74,7 +74,9 @@ inline void interruption_point() {
 class StepCheck {
 public:
     explicit StepCheck(std::size_t units_per_iteration) noexcept
-        : every_(units_per_iteration >= kSteps ? 1 : kSteps / (units_per_iteration ? units_per_iteration : 1)),
+        : every_(units_per_iteration >= kSteps
+                     ? 1
+                     : kSteps / (units_per_iteration ? units_per_iteration : 1)),
           left_(every_) {}
     void operator()() {
         if (--left_ == 0) [[unlikely]] {

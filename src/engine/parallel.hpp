@@ -83,7 +83,6 @@ std::size_t worker_count();
 // True once this process has a live pool (a forked child starts without one).
 bool pool_started();
 
-
 template <typename F>
 void parallel_for(std::size_t units, F&& body) {  // body(begin, end)
     using Fn = std::remove_reference_t<F>;
@@ -169,13 +168,13 @@ std::vector<T> parallel_filter_collect_ranges(std::size_t n, F&& body) {
 // Keeps, in input order, what keep(i, kept) appends for every item i.
 template <typename T, typename F>
 std::vector<T> parallel_filter_collect(std::size_t n, F&& keep) {
-    return parallel_filter_collect_ranges<T>(n, [&](std::size_t b, std::size_t e,
-                                                    std::vector<T>& kept) {
-        for (std::size_t i = b; i < e; ++i) {
-            if ((i - b) % kItemsPerCheck == kItemsPerCheck - 1) interruption_point();
-            keep(i, kept);
-        }
-    });
+    return parallel_filter_collect_ranges<T>(
+        n, [&](std::size_t b, std::size_t e, std::vector<T>& kept) {
+            for (std::size_t i = b; i < e; ++i) {
+                if ((i - b) % kItemsPerCheck == kItemsPerCheck - 1) interruption_point();
+                keep(i, kept);
+            }
+        });
 }
 
 }  // namespace tarnvel::engine

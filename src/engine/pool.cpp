@@ -22,20 +22,15 @@
 // is published, so the next call tries again. Workers run on an explicit, modest stack
 // (kWorkerStackBytes) instead of the process default of 8 MiB, so that a large
 // TARNVEL_NUM_THREADS cannot take the whole address space.
-#include "engine/parallel.hpp"
-
-#include "engine/cancel.hpp"
-
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 
-#include <cerrno>
-#include <cstdio>
-
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -45,6 +40,8 @@
 #include <new>
 #include <thread>
 
+#include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
 
 namespace tarnvel::engine {
 namespace {
@@ -88,7 +85,7 @@ struct Pool {
     std::mutex sleep_mu;
     std::condition_variable sleep_cv;
     std::atomic<std::int64_t> pending{0};
-    std::size_t sleepers = 0;  // guarded by sleep_mu
+    std::size_t sleepers = 0;           // guarded by sleep_mu
     std::atomic<bool> stopping{false};  // set only by a start that failed
 
     // Start-up reports, guarded by start_mu.
@@ -192,7 +189,9 @@ struct Pool {
 
     // Wakes every sleeper (a joiner may be waiting for the flag just set).
     void wake_all() {
-        { const std::lock_guard<std::mutex> lock(sleep_mu); }
+        {
+            const std::lock_guard<std::mutex> lock(sleep_mu);
+        }
         sleep_cv.notify_all();
     }
 };
@@ -389,8 +388,10 @@ std::size_t wanted_workers() {
         std::size_t v = 0;
         bool ok = *s != '\0';
         for (const char* p = s; *p && ok; ++p) {
-            if (*p < '0' || *p > '9') ok = false;
-            else v = std::min<std::size_t>(v * 10 + static_cast<std::size_t>(*p - '0'), kMaxWorkers);
+            if (*p < '0' || *p > '9')
+                ok = false;
+            else
+                v = std::min<std::size_t>(v * 10 + static_cast<std::size_t>(*p - '0'), kMaxWorkers);
         }
         if (ok && v > 0) return v;
     }
@@ -411,7 +412,8 @@ void after_fork_in_child() {
 // Registered when the library loads, never lazily: registering under g_create_mu could
 // block on a fork in progress (glibc holds its handler list during fork), and the child
 // would then inherit the mutex locked with no handler to reset it.
-[[maybe_unused]] const bool g_fork_handler_registered = pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
+[[maybe_unused]] const bool g_fork_handler_registered =
+    pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
 
 // Stops and joins the first `started` workers of a pool that failed to start, then frees it.
 void abandon(Pool* p, std::size_t started) {
@@ -555,7 +557,8 @@ pthread_key_t g_ready_key;
 // A forked child may reuse the descriptors of the parent's other threads, so it starts
 // with no recent thread.
 int g_key_state = [] {
-    pthread_atfork(nullptr, nullptr, [] { g_recent.store(pthread_t{}, std::memory_order_relaxed); });
+    pthread_atfork(nullptr, nullptr,
+                   [] { g_recent.store(pthread_t{}, std::memory_order_relaxed); });
     return pthread_key_create(&g_ready_key, &forget_thread) == 0 ? 1 : -1;
 }();
 
@@ -611,10 +614,12 @@ std::size_t worker_stack_high_water() noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const Worker& w = p->slots[i];
         if (!w.stack_lo) continue;
-        auto* q = reinterpret_cast<const volatile std::uint64_t*>((w.stack_lo + 7) & ~std::uintptr_t{7});
+        auto* q =
+            reinterpret_cast<const volatile std::uint64_t*>((w.stack_lo + 7) & ~std::uintptr_t{7});
         auto* end = reinterpret_cast<const volatile std::uint64_t*>(w.stack_hi);
         while (q < end && *q == kPaint) ++q;
-        deepest = std::max(deepest, static_cast<std::size_t>(w.stack_hi - reinterpret_cast<std::uintptr_t>(q)));
+        deepest = std::max(
+            deepest, static_cast<std::size_t>(w.stack_hi - reinterpret_cast<std::uintptr_t>(q)));
     }
     return deepest;
 }

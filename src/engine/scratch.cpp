@@ -1,9 +1,9 @@
 // The block cache behind ScratchAllocator (see scratch.hpp).
-#include "engine/scratch.hpp"
-
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+
+#include "engine/scratch.hpp"
 
 namespace tarnvel::engine {
 namespace {

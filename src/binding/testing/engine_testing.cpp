@@ -26,10 +26,11 @@ namespace {
 constexpr Param kN[] = {{"n", Kind::u64}};
 constexpr Param kNChunk[] = {{"n", Kind::u64}, {"chunk", Kind::u64, "4096", 0.0, 4096}};
 constexpr Param kNEvery[] = {{"n", Kind::u64}, {"every", Kind::u64}};
-constexpr Param kFail[] = {{"n", Kind::u64}, {"k", Kind::u64}, {"bad_alloc", Kind::flag, "False", 0.0, 0}};
+constexpr Param kFail[] = {
+    {"n", Kind::u64}, {"k", Kind::u64}, {"bad_alloc", Kind::flag, "False", 0.0, 0}};
 constexpr Param kSpin[] = {{"n", Kind::u64}, {"serial", Kind::flag}};
-constexpr Param kSection[] = {{"query", Kind::text}, {"choices", Kind::text_list},
-                              {"rounds", Kind::u64, "1", 0.0, 1}};
+constexpr Param kSection[] = {
+    {"query", Kind::text}, {"choices", Kind::text_list}, {"rounds", Kind::u64, "1", 0.0, 1}};
 constexpr Param kItems[] = {{"items", Kind::text_list, "()"}};
 constexpr Param kPublicCall[] = {{"name", Kind::object}, {"args", Kind::object}};
 
@@ -38,9 +39,8 @@ PyObject* engine_map(Bound<kN> a) {
     std::vector<std::int64_t> out;
     {
         GilRelease nogil;
-        out = engine::parallel_map<std::int64_t>(n, [](std::size_t i) {
-            return static_cast<std::int64_t>(i) * 3 + 1;
-        });
+        out = engine::parallel_map<std::int64_t>(
+            n, [](std::size_t i) { return static_cast<std::int64_t>(i) * 3 + 1; });
     }
     return list_i64(out);
 }
@@ -58,13 +58,12 @@ PyObject* engine_chunks(Bound<kNChunk> a) {
         on_caller.assign(chunk ? n / chunk + (n % chunk != 0) : 0, -1);
         const std::int64_t* base = out.data();
         const auto caller = std::this_thread::get_id();
-        engine::parallel_chunks(std::span<std::int64_t>(out), chunk,
-                                [&](std::size_t c, std::span<std::int64_t> slice) {
-                                    TARNVEL_ASSERT(slice.data() == base + c * chunk,
-                                                   "chunk slice misplaced");
-                                    for (auto& x : slice) x = static_cast<std::int64_t>(c);
-                                    on_caller[c] = std::this_thread::get_id() == caller;
-                                });
+        engine::parallel_chunks(
+            std::span<std::int64_t>(out), chunk, [&](std::size_t c, std::span<std::int64_t> slice) {
+                TARNVEL_ASSERT(slice.data() == base + c * chunk, "chunk slice misplaced");
+                for (auto& x : slice) x = static_cast<std::int64_t>(c);
+                on_caller[c] = std::this_thread::get_id() == caller;
+            });
     }
     PyObject* positions = list_i64(out);
     PyObject* flags;
@@ -123,8 +122,8 @@ PyObject* engine_pieces(Bound<kN> a) {
     return list;
 }
 
-// Fails item k (a Panic, or std::bad_alloc when bad_alloc is set) in a parallel_map over n items. Before the
-// failure is passed on, checks that no piece is still running (both halves of every
+// Fails item k (a Panic, or std::bad_alloc when bad_alloc is set) in a parallel_map over n items.
+// Before the failure is passed on, checks that no piece is still running (both halves of every
 // fork-join pair finished first).
 PyObject* engine_fail(Bound<kFail> a) {
     const std::uint64_t n = a.u64<"n">();
@@ -174,8 +173,10 @@ PyObject* engine_spin(Bound<kSpin> a) {
                 ran.fetch_add(1, std::memory_order_relaxed);
             }
         };
-        if (serial) body(0, n);
-        else engine::parallel_for(n, body);
+        if (serial)
+            body(0, n);
+        else
+            engine::parallel_for(n, body);
     });
     return PyLong_FromUnsignedLongLong(ran.load());
 }
@@ -191,7 +192,9 @@ PyObject* engine_info() {
 // count; the collected list's blocks are still in use).
 PyObject* engine_scratch_cached(Bound<kItems> a) {
     const std::size_t cached = without_gil([&] {
-        { const auto scores = core::ratio_batch(core::Text("abc", 3), a.list<"items">()); }
+        {
+            const auto scores = core::ratio_batch(core::Text("abc", 3), a.list<"items">());
+        }
         return engine::scratch_cached_bytes();
     });
     return to_py_u64(cached);
@@ -242,12 +245,12 @@ PyObject* public_call(Bound<kPublicCall> a) {
     if (!n) throw PyError{};
     const Py_ssize_t nargs = PyTuple_Size(args);
     std::vector<PyObject*> argv(static_cast<std::size_t>(nargs));
-    for (Py_ssize_t i = 0; i < nargs; ++i) argv[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        argv[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
     PyObject* r = call_registered(ModuleId::public_module, n, argv.data(), nargs);
     if (!r) throw PyError{};
     return r;
 }
-
 
 constexpr FuncDesc kMap = func<kN, &engine_map>("engine_map", "");
 constexpr FuncDesc kChunks = func<kNChunk, &engine_chunks>("engine_chunks", "");
@@ -258,7 +261,8 @@ constexpr FuncDesc kInfo = func<&engine_info>("engine_info", "");
 constexpr FuncDesc kSpinDesc = func<kSpin, &engine_spin>("engine_spin", "");
 constexpr FuncDesc kScratch = func<kItems, &engine_scratch_cached>("engine_scratch_cached", "");
 
-constexpr FuncDesc kSectionDesc = func<kSection, &ratio_batch_section_seconds>("ratio_batch_section_seconds", "");
+constexpr FuncDesc kSectionDesc =
+    func<kSection, &ratio_batch_section_seconds>("ratio_batch_section_seconds", "");
 constexpr FuncDesc kPaint = func<&engine_paint_stacks>("engine_paint_stacks", "");
 constexpr FuncDesc kHighWater = func<&engine_stack_high_water>("engine_stack_high_water", "");
 constexpr FuncDesc kPublicCallDesc = func<kPublicCall, &public_call>("public_call", "");

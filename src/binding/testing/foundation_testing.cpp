@@ -43,7 +43,8 @@ PyObject* check_table_rows(Bound<kRowsParam> a) {
         const char* listed = nullptr;
         const char* target = nullptr;
         Py_ssize_t arity = 0;
-        if (!PyArg_ParseTuple(PyList_GetItem(list, i), "snz", &listed, &arity, &target)) throw PyError{};
+        if (!PyArg_ParseTuple(PyList_GetItem(list, i), "snz", &listed, &arity, &target))
+            throw PyError{};
         const FuncDesc* desc = nullptr;
         for (const TableRow& r : public_table())
             if (target && std::string(r.desc->name) == target) desc = r.desc;
@@ -74,7 +75,8 @@ PyObject* probe_kinds(Bound<kProbeParams> a) {
     PyObject* items_list = PyList_New(static_cast<Py_ssize_t>(list.size()));
     if (!items_list) throw PyError{};
     for (std::size_t i = 0; i < list.size(); ++i) {
-        PyObject* s = PyUnicode_FromStringAndSize(list[i].data, static_cast<Py_ssize_t>(list[i].size));
+        PyObject* s =
+            PyUnicode_FromStringAndSize(list[i].data, static_cast<Py_ssize_t>(list[i].size));
         if (!s) {
             Py_DECREF(items_list);
             throw PyError{};
@@ -112,7 +114,6 @@ PyObject* simd_info() {
                          PyUnicode_FromString(dispatch::target_name(dispatch::kernels().target))};
     return tuple_of(items);
 }
-
 
 constexpr FuncDesc kPanic = func<kMsgParam, &raise_panic_fn>("raise_panic", "");
 constexpr FuncDesc kPanicNogil = func<kMsgParam, &raise_panic_nogil>("raise_panic_nogil", "");

@@ -35,7 +35,8 @@ PyObject* jaro_scan_fn(Bound<kPair> a) {
         r = core::with_symbols(x, y, [](auto sa, auto sb) {
             TARNVEL_ASSERT(!sa.empty() && !sb.empty(), "jaro_scan: texts must be non-empty");
             std::vector<std::uint8_t> fa(sa.size, 0), fb(sb.size, 0);
-            return core::jaro_scan(sa, sb, fa.data(), fb.data(), core::jaro_window(sa.size, sb.size));
+            return core::jaro_scan(sa, sb, fa.data(), fb.data(),
+                                   core::jaro_window(sa.size, sb.size));
         });
     }
     return to_py_f64(r);
@@ -63,7 +64,8 @@ PyObject* jaro_bitpar_fn(Bound<kPair> a) {
 template <std::size_t Lanes>
 PyObject* jaro_nway_fn(Bound<kGroup> a) {
     const auto group = byte_group(a.list<"candidates">());
-    if (group.size() != Lanes) core::panic("expected exactly " + std::to_string(Lanes) + " candidates");
+    if (group.size() != Lanes)
+        core::panic("expected exactly " + std::to_string(Lanes) + " candidates");
     double out[Lanes];
     {
         GilRelease nogil;
@@ -94,11 +96,11 @@ PyObject* jaro_winkler_many_grouped_fn(Bound<kGrouped> a) {
     std::vector<double> r;
     {
         GilRelease nogil;
-        r = core::jaro_winkler_many_grouped(a.text<"query">(), a.list<"candidates">(), a.real<"p">());
+        r = core::jaro_winkler_many_grouped(a.text<"query">(), a.list<"candidates">(),
+                                            a.real<"p">());
     }
     return list_f64(r);
 }
-
 
 constexpr FuncDesc kScan = func<kPair, &jaro_scan_fn>("jaro_scan", "");
 constexpr FuncDesc kScalarBytes = func<kPair, &jaro_scalar_bytes_fn>("jaro_scalar_bytes", "");
@@ -107,7 +109,8 @@ constexpr FuncDesc k4way = func<kGroup, &jaro_nway_fn<4>>("jaro_4way", "");
 constexpr FuncDesc k8way = func<kGroup, &jaro_nway_fn<8>>("jaro_8way", "");
 constexpr FuncDesc kMulti = func<kGroup, &jaro_multi_fn>("jaro_multi", "");
 constexpr FuncDesc kPrefix = func<kPair, &winkler_prefix_fn>("winkler_prefix", "");
-constexpr FuncDesc kGroupedBatch = func<kGrouped, &jaro_winkler_many_grouped_fn>("jaro_winkler_many_grouped", "");
+constexpr FuncDesc kGroupedBatch =
+    func<kGrouped, &jaro_winkler_many_grouped_fn>("jaro_winkler_many_grouped", "");
 
 }  // namespace
 

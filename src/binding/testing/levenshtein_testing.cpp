@@ -50,8 +50,8 @@ PyObject* myers_distance_fn(Bound<kPatternText> a) {
 }
 
 // Runs one group kernel over exactly `lanes` texts.
-template <void (*Kernel)(const core::MyersPattern&, const std::uint8_t* const*,
-                         const std::size_t*, std::uint32_t*),
+template <void (*Kernel)(const core::MyersPattern&, const std::uint8_t* const*, const std::size_t*,
+                         std::uint32_t*),
           std::size_t Lanes>
 PyObject* group_fn(Bound<kPatternTexts> a) {
     const core::MyersPattern p = make_pattern(a.text<"pattern">());
@@ -106,11 +106,11 @@ PyObject* damerau_bytes_fn(Bound<kPair> a) {
     return to_py_u64(d);
 }
 
-
 constexpr FuncDesc kInfo = func<kPatternOnly, &myers_pattern_info>("myers_pattern_info", "");
 constexpr FuncDesc kOne = func<kPatternText, &myers_distance_fn>("myers_distance", "");
 constexpr FuncDesc k4 = func<kPatternTexts, &group_fn<&core::myers_4way, 4>>("myers_4way", "");
-constexpr FuncDesc k4s = func<kPatternTexts, &group_fn<&core::myers_4way_scalar, 4>>("myers_4way_scalar", "");
+constexpr FuncDesc k4s =
+    func<kPatternTexts, &group_fn<&core::myers_4way_scalar, 4>>("myers_4way_scalar", "");
 constexpr FuncDesc k8 = func<kPatternTexts, &group_fn<&core::myers_8way, 8>>("myers_8way", "");
 constexpr FuncDesc kMulti = func<kPatternTexts, &myers_multi_fn>("myers_multi", "");
 constexpr FuncDesc kDamerauBytes = func<kPair, &damerau_bytes_fn>("damerau_bytes", "");

@@ -69,8 +69,8 @@ PyObject* pattern_limits_fn() { return limits_tuple(core::pattern_limits()); }
 PyObject* block_pattern_info(Bound<kTextParam> a) {
     const auto cps = core::decode_utf8(a.text<"text">());
     const core::BlockPattern p(core::cp_seq(cps));
-    PyObject* items[] = {to_py_u64(p.words()), PyBool_FromLong(p.blocked()), to_py_u64(p.dense_rows()),
-                         to_py_u64(p.block_entries())};
+    PyObject* items[] = {to_py_u64(p.words()), PyBool_FromLong(p.blocked()),
+                         to_py_u64(p.dense_rows()), to_py_u64(p.block_entries())};
     return tuple_of(items);
 }
 
@@ -136,14 +136,14 @@ PyObject* pattern_scores(Bound<kPairParams> a) {
         core::IndelQuery(x).score_many(&y, 1, &ratio_q);
         core::JaroWinklerQuery(x, 0.1).score_many(&y, 1, &jw_q);
     }
-    PyObject* items[] = {to_py_u64(lev),      to_py_u64(indel), to_py_f64(ratio), to_py_f64(partial),
-                         to_py_f64(tsort),    to_py_f64(tset),  to_py_f64(jaro),  to_py_f64(jw),
-                         to_py_u64(lev_q),    to_py_f64(ratio_q), to_py_f64(jw_q)};
+    PyObject* items[] = {to_py_u64(lev),   to_py_u64(indel),   to_py_f64(ratio), to_py_f64(partial),
+                         to_py_f64(tsort), to_py_f64(tset),    to_py_f64(jaro),  to_py_f64(jw),
+                         to_py_u64(lev_q), to_py_f64(ratio_q), to_py_f64(jw_q)};
     return tuple_of(items);
 }
 
-
-constexpr FuncDesc kSetLimits = func<kLimitParams, &set_pattern_limits_fn>("set_pattern_limits", "");
+constexpr FuncDesc kSetLimits =
+    func<kLimitParams, &set_pattern_limits_fn>("set_pattern_limits", "");
 constexpr FuncDesc kLimits = func<&pattern_limits_fn>("pattern_limits", "");
 constexpr FuncDesc kInfo = func<kTextParam, &block_pattern_info>("block_pattern_info", "");
 constexpr FuncDesc kRow = func<kRowParams, &block_pattern_row>("block_pattern_row", "");

@@ -18,15 +18,14 @@
 // + 1); see affine_lanes(). 64-bit lanes keep NW_NEG itself: values then lie within
 // 2^61 + B, so B <= 2^62 suffices. Anything else runs the saturating row loop.
 // See also: alignment_kernels.hpp, alignment_scalar.hpp.
-#include "core/alignment/alignment.hpp"
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "core/alignment/alignment.hpp"
 #include "core/alignment/alignment_kernels.hpp"
 #include "core/alignment/alignment_scalar.hpp"
 #include "dispatch/kernels.hpp"
@@ -100,14 +99,12 @@ struct AffineLanes {
 // In 16/32-bit lanes the only values built on the unreachable value are neg + extend
 // (X on row 0, Y on column 0, extended once; every other maximum has a real candidate).
 // neg = -(B + |extend| + 1) keeps them below every real value (>= -B) and inside the lane.
-AffineLanes affine_lanes(std::size_t n, std::size_t m, std::int64_t match,
-                         std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
+AffineLanes affine_lanes(std::size_t n, std::size_t m, std::int64_t match, std::int64_t mismatch,
+                         std::int64_t open, std::int64_t extend) {
     const u128 bound = value_bound(n, m, match, mismatch, magnitude(open), magnitude(extend),
                                    positive_part(open) + positive_part(extend));
     const u128 low = bound + 2 * magnitude(extend) + 1;  // magnitude of neg - |extend|
-    const auto neg = [&] {
-        return -static_cast<std::int64_t>(bound + magnitude(extend) + 1);
-    };
+    const auto neg = [&] { return -static_cast<std::int64_t>(bound + magnitude(extend) + 1); };
     if (low <= kI16Max) return {Lanes::i16, neg()};
     if (low <= kI32Max) return {Lanes::i32, neg()};
     const u128 paths = path_bound(n, m, match, mismatch, magnitude(open) + magnitude(extend));
@@ -131,8 +128,7 @@ std::size_t round_up64(std::size_t bytes) { return (bytes + 63) & ~std::size_t{6
 // Lays out the symbols (a, padding, b reversed, padding) and the kernel's work cells in
 // one block, on the stack when small, and runs the kernel.
 template <class T, class U, class CharA, class CharB, class Kernel>
-std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, bool affine,
-                       Kernel kernel) {
+std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, bool affine, Kernel kernel) {
     const std::size_t pad = detail::lane_pad<T>();
     const std::size_t nsym = a.size + b.size + 2 * pad;
     const std::size_t ncell = affine ? detail::nw_affine_work_cells<T>(a.size, b.size)
@@ -159,8 +155,8 @@ std::int64_t run_exact(Seq<CharA> a, Seq<CharB> b, const T* scores, bool affine,
 
 // Both texts non-empty and not equal.
 template <class CharT>
-std::int64_t linear_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
-                            std::int64_t mismatch, std::int64_t gap) {
+std::int64_t linear_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match, std::int64_t mismatch,
+                            std::int64_t gap) {
     const std::size_t n = a.size, m = b.size;
     const auto& k = dispatch::kernels();
     Lanes lanes = linear_lanes(n, m, match, mismatch, gap);
@@ -182,14 +178,15 @@ std::int64_t linear_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
             const std::int64_t s[3] = {match, mismatch, gap};
             return run_exact<std::int64_t, std::uint64_t>(a, b, s, false, k.nw_linear_i64);
         }
-        case Lanes::none: break;
+        case Lanes::none:
+            break;
     }
     return detail::nw_linear_rows(a, b, match, mismatch, gap);
 }
 
 template <class CharT>
-std::int64_t affine_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
-                            std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
+std::int64_t affine_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match, std::int64_t mismatch,
+                            std::int64_t open, std::int64_t extend) {
     const std::size_t n = a.size, m = b.size;
     const auto& k = dispatch::kernels();
     const AffineLanes choice = affine_lanes(n, m, match, mismatch, open, extend);
@@ -214,16 +211,16 @@ std::int64_t affine_general(Seq<CharT> a, Seq<CharT> b, std::int64_t match,
             const std::int64_t s[5] = {match, mismatch, open, extend, NW_NEG};
             return run_exact<std::int64_t, std::uint64_t>(a, b, s, true, k.nw_affine_i64);
         }
-        case Lanes::none: break;
+        case Lanes::none:
+            break;
     }
     return detail::nw_affine_rows(a, b, match, mismatch, open, extend);
 }
 
 // The saturating row loop with eight columns per step; left and diag are carried through
 // the block, so every cell gets the value (and the order of updates) of nw_linear_rows.
-std::int64_t linear_rows_unrolled(Seq<std::uint8_t> a, Seq<std::uint8_t> b,
-                                  std::int64_t match, std::int64_t mismatch,
-                                  std::int64_t gap) {
+std::int64_t linear_rows_unrolled(Seq<std::uint8_t> a, Seq<std::uint8_t> b, std::int64_t match,
+                                  std::int64_t mismatch, std::int64_t gap) {
     const std::size_t n = a.size, m = b.size;
     std::vector<std::int64_t> row(m + 1);
     for (std::size_t k = 0; k <= m; ++k) row[k] = sat_mul(gap, k);
@@ -261,9 +258,8 @@ std::int64_t nw_linear(Text a, Text b, std::int64_t match, std::int64_t mismatch
     if (b.empty()) return sat_mul(gap, count_code_points(a));
     // Well-formed UTF-8 is equal byte for byte exactly when the code points are equal.
     if (bytes_equal(a, b)) return sat_mul(match, count_code_points(a));
-    return with_symbols(a, b, [&](auto sa, auto sb) {
-        return linear_general(sa, sb, match, mismatch, gap);
-    });
+    return with_symbols(
+        a, b, [&](auto sa, auto sb) { return linear_general(sa, sb, match, mismatch, gap); });
 }
 
 std::int64_t nw_affine(Text a, Text b, std::int64_t match, std::int64_t mismatch,
@@ -380,8 +376,7 @@ engine::ScratchVector<std::int64_t> batch(Text query, std::span<const Text> cand
             std::int16_t s16[5] = {static_cast<std::int16_t>(sc[0]),
                                    static_cast<std::int16_t>(sc[1]),
                                    static_cast<std::int16_t>(sc[2]),
-                                   static_cast<std::int16_t>(kAffine ? sc[3] : 0),
-                                   group_neg[u]};
+                                   static_cast<std::int16_t>(kAffine ? sc[3] : 0), group_neg[u]};
             group_fn(q16.data(), n, cs.data(), lens.data(), count, cols, s16, work.data(),
                      res.data());
             for (std::size_t l = 0; l < count; ++l) out[eligible[g + l]] = res[l];
@@ -394,14 +389,15 @@ engine::ScratchVector<std::int64_t> batch(Text query, std::span<const Text> cand
 
 engine::ScratchVector<std::int64_t> nw_linear_batch(Text query, std::span<const Text> candidates,
                                                     std::int64_t match, std::int64_t mismatch,
-                                          std::int64_t gap) {
+                                                    std::int64_t gap) {
     const std::int64_t sc[3] = {match, mismatch, gap};
     return batch<false>(query, candidates, sc);
 }
 
 engine::ScratchVector<std::int64_t> nw_affine_batch(Text query, std::span<const Text> candidates,
                                                     std::int64_t match, std::int64_t mismatch,
-                                          std::int64_t gap_open, std::int64_t gap_extend) {
+                                                    std::int64_t gap_open,
+                                                    std::int64_t gap_extend) {
     const std::int64_t sc[4] = {match, mismatch, gap_open, gap_extend};
     return batch<true>(query, candidates, sc);
 }

@@ -29,8 +29,7 @@ inline constexpr std::int64_t NW_NEG = -(std::int64_t{1} << 61);
 // nw_linear(): best global score with match, mismatch and a per-character gap score.
 // Shortcuts: an empty text scores gap x (other length); equal texts score match x n even
 // when another alignment would score higher.
-std::int64_t nw_linear(Text a, Text b, std::int64_t match, std::int64_t mismatch,
-                       std::int64_t gap);
+std::int64_t nw_linear(Text a, Text b, std::int64_t match, std::int64_t mismatch, std::int64_t gap);
 
 // nw_affine(): best global score where a gap run of k characters scores open + k x extend.
 // Shortcuts: two empty texts 0; one empty text open + extend x (other length); equal

@@ -43,9 +43,9 @@ inline T wrap_add(T x, T y) {
 // up[t] and left up[t + 1]. The restrict parameters let the compiler vectorise without
 // run-time overlap checks.
 template <class Tag, class T, class S>
-inline void linear_cells(const S* __restrict ai, const S* __restrict bi,
-                         const T* __restrict diag, const T* __restrict up, T* __restrict out,
-                         std::size_t len, T match, T mismatch, T gap) {
+inline void linear_cells(const S* __restrict ai, const S* __restrict bi, const T* __restrict diag,
+                         const T* __restrict up, T* __restrict out, std::size_t len, T match,
+                         T mismatch, T gap) {
     constexpr std::size_t kBlock = lane_pad<T>();
     for (std::size_t base = 0; base < len; base += kBlock) {
         for (std::size_t u = 0; u < kBlock; ++u) {
@@ -62,12 +62,11 @@ inline void linear_cells(const S* __restrict ai, const S* __restrict bi,
 // Affine stretch: d* are the three states at the diagonal predecessor, u*[t] at the upper
 // and u*[t + 1] at the left neighbour.
 template <class Tag, class T, class S>
-inline void affine_cells(const S* __restrict ai, const S* __restrict bi,
-                         const T* __restrict dm, const T* __restrict dx, const T* __restrict dy,
-                         const T* __restrict um, const T* __restrict ux,
-                         const T* __restrict uy, T* __restrict om, T* __restrict ox,
-                         T* __restrict oy, std::size_t len, T match, T mismatch, T extend,
-                         T open_extend) {
+inline void affine_cells(const S* __restrict ai, const S* __restrict bi, const T* __restrict dm,
+                         const T* __restrict dx, const T* __restrict dy, const T* __restrict um,
+                         const T* __restrict ux, const T* __restrict uy, T* __restrict om,
+                         T* __restrict ox, T* __restrict oy, std::size_t len, T match, T mismatch,
+                         T extend, T open_extend) {
     constexpr std::size_t kBlock = lane_pad<T>();
     for (std::size_t base = 0; base < len; base += kBlock) {
         for (std::size_t u = 0; u < kBlock; ++u) {
@@ -163,8 +162,8 @@ std::size_t nw_affine_work_cells(std::size_t n, std::size_t m) {
 // holds the cells (r, d - r) for local rows r; r = 0 is the stripe's top row (the
 // previous stripe's bottom row, kept in `row`), column 0 is the global left boundary.
 template <class Tag, class T, class S>
-T nw_linear_diagonals(const S* __restrict a, std::size_t n, const S* __restrict rb,
-                      std::size_t m, const T* scores, T* __restrict work) {
+T nw_linear_diagonals(const S* __restrict a, std::size_t n, const S* __restrict rb, std::size_t m,
+                      const T* scores, T* __restrict work) {
     const T match = scores[0], mismatch = scores[1], gap = scores[2];
     const std::size_t hmax = n < stripe_rows<T>() ? n : stripe_rows<T>();
     const std::size_t w = diagonal_stride<T>(hmax);
@@ -174,7 +173,7 @@ T nw_linear_diagonals(const S* __restrict a, std::size_t n, const S* __restrict 
     for (std::size_t i0 = 0; i0 < n; i0 += hmax) {
         const std::size_t h = n - i0 < hmax ? n - i0 : hmax;
         const S* __restrict as = a + i0;
-        T* __restrict p2 = work;  // diagonal d - 2
+        T* __restrict p2 = work;      // diagonal d - 2
         T* __restrict p1 = work + w;  // diagonal d - 1
         T* __restrict cur = work + 2 * w;
         p1[0] = row[0];
@@ -203,8 +202,8 @@ T nw_linear_diagonals(const S* __restrict a, std::size_t n, const S* __restrict 
 // consuming b. X(i, k) reads diagonal d - 1 at r - 1, Y(i, k) at r, M diagonal d - 2.
 // Stripes as in nw_linear_diagonals, with one boundary row per state.
 template <class Tag, class T, class S>
-T nw_affine_diagonals(const S* __restrict a, std::size_t n, const S* __restrict rb,
-                      std::size_t m, const T* scores, T* __restrict work) {
+T nw_affine_diagonals(const S* __restrict a, std::size_t n, const S* __restrict rb, std::size_t m,
+                      const T* scores, T* __restrict work) {
     const T match = scores[0], mismatch = scores[1], open = scores[2], extend = scores[3],
             neg = scores[4];
     const T open_extend = static_cast<T>(open + extend);

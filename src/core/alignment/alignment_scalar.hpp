@@ -43,8 +43,8 @@ inline std::int64_t max3(std::int64_t x, std::int64_t y, std::int64_t z) {
 
 // One row of m + 1 cells, rows over a, columns over b.
 template <typename CharA, typename CharB>
-std::int64_t nw_linear_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match,
-                            std::int64_t mismatch, std::int64_t gap) {
+std::int64_t nw_linear_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match, std::int64_t mismatch,
+                            std::int64_t gap) {
     const std::size_t n = a.size, m = b.size;
     std::vector<std::int64_t> row(m + 1);
     for (std::size_t k = 0; k <= m; ++k) row[k] = sat_mul(gap, k);
@@ -66,8 +66,8 @@ std::int64_t nw_linear_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match,
 
 // Gotoh's three states in three rows; row i is written over row i - 1 from left to right.
 template <typename CharA, typename CharB>
-std::int64_t nw_affine_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match,
-                            std::int64_t mismatch, std::int64_t open, std::int64_t extend) {
+std::int64_t nw_affine_rows(Seq<CharA> a, Seq<CharB> b, std::int64_t match, std::int64_t mismatch,
+                            std::int64_t open, std::int64_t extend) {
     const std::size_t n = a.size, m = b.size;
     std::vector<std::int64_t> mrow(m + 1, NW_NEG), xrow(m + 1, NW_NEG), yrow(m + 1, NW_NEG);
     const auto gap_run = [&](std::size_t k) { return sat_add(open, sat_mul(extend, k)); };

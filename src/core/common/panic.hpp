@@ -25,10 +25,10 @@ private:
 [[noreturn]] inline void panic(std::string msg) { throw Panic(std::move(msg)); }
 
 // Checks an internal invariant; the message is built only on failure.
-#define TARNVEL_ASSERT(cond, msg_expr)                       \
-    do {                                                     \
-        if (!(cond)) [[unlikely]]                            \
-            ::tarnvel::core::panic(std::string(msg_expr));   \
+#define TARNVEL_ASSERT(cond, msg_expr)                     \
+    do {                                                   \
+        if (!(cond)) [[unlikely]]                          \
+            ::tarnvel::core::panic(std::string(msg_expr)); \
     } while (0)
 
 }  // namespace tarnvel::core

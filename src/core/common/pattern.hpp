@@ -53,8 +53,9 @@ inline std::atomic<bool> g_force_blocked{false};
 
 inline PatternLimits pattern_limits() {
     using namespace detail;
-    return {g_dense_extra.load(std::memory_order_relaxed), g_dense_words.load(std::memory_order_relaxed),
-            g_share.load(std::memory_order_relaxed), g_force_blocked.load(std::memory_order_relaxed)};
+    return {g_dense_extra.load(std::memory_order_relaxed),
+            g_dense_words.load(std::memory_order_relaxed), g_share.load(std::memory_order_relaxed),
+            g_force_blocked.load(std::memory_order_relaxed)};
 }
 
 inline void set_pattern_limits(const PatternLimits& l) {
@@ -120,7 +121,8 @@ public:
             }
         }
         for (std::size_t i = 0; i < p.size; ++i) {
-            std::uint64_t* row = rows_.data() + std::size_t{static_cast<std::uint32_t>(p[i])} * words_;
+            std::uint64_t* row =
+                rows_.data() + std::size_t{static_cast<std::uint32_t>(p[i])} * words_;
             row[i / 64] |= std::uint64_t{1} << (i % 64);
         }
     }
@@ -181,7 +183,8 @@ public:
             const std::size_t id = s & ~kBlockedSlot;
             filled_begin_ = p.sp_start_[id];
             filled_end_ = p.sp_start_[id + 1];
-            for (std::size_t k = filled_begin_; k < filled_end_; ++k) scratch_[p.sp_block_[k]] = p.sp_mask_[k];
+            for (std::size_t k = filled_begin_; k < filled_end_; ++k)
+                scratch_[p.sp_block_[k]] = p.sp_mask_[k];
             return scratch_.data();
         }
 

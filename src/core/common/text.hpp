@@ -130,7 +130,9 @@ inline bool seq_equal(Seq<CharA> a, Seq<CharB> b) {
 }
 
 inline Seq<std::uint8_t> byte_seq(Text t) { return {t.bytes(), t.size}; }
-inline Seq<std::uint32_t> cp_seq(const std::vector<std::uint32_t>& v) { return {v.data(), v.size()}; }
+inline Seq<std::uint32_t> cp_seq(const std::vector<std::uint32_t>& v) {
+    return {v.data(), v.size()};
+}
 
 // Decoded code points of one text: on the stack for short texts (a text of n bytes has
 // at most n code points), on the heap otherwise.

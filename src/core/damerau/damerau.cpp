@@ -1,10 +1,9 @@
 // Linear-memory Damerau-Levenshtein (see damerau.hpp) and its batch forms.
-#include "core/damerau/damerau.hpp"
-
 #include <algorithm>
 #include <unordered_map>
 
 #include "core/common/panic.hpp"
+#include "core/damerau/damerau.hpp"
 #include "core/fuzz/ratio_formula.hpp"
 #include "core/levenshtein/levenshtein_kernels.hpp"
 #include "dispatch/kernels.hpp"
@@ -29,11 +28,11 @@ constexpr std::uint32_t kNoSymbol = 0xFFFFFFFFu;
 
 void row_base_scalar(const std::uint32_t* r1, const std::uint32_t* bid, std::uint32_t ai,
                      std::uint32_t* w, std::size_t m) {
-    for (std::size_t j = 1; j <= m; ++j)
-        w[j] = std::min(r1[j - 1] + (bid[j - 1] != ai), r1[j] + 1);
+    for (std::size_t j = 1; j <= m; ++j) w[j] = std::min(r1[j - 1] + (bid[j - 1] != ai), r1[j] + 1);
 }
 
-void row_scan_scalar(const std::uint32_t* w, std::uint32_t* r0, std::size_t m, std::uint32_t start) {
+void row_scan_scalar(const std::uint32_t* w, std::uint32_t* r0, std::size_t m,
+                     std::uint32_t start) {
     std::uint32_t left = start;
     r0[0] = start;
     for (std::size_t j = 1; j <= m; ++j) {
@@ -55,7 +54,8 @@ std::uint32_t damerau_scan(Seq<CharT> a, Seq<CharT> b, ScanScratch& s) {
     } else {
         s.ids.clear();
         for (std::size_t j = 0; j < m; ++j)
-            s.bid[j] = s.ids.try_emplace(b[j], static_cast<std::uint32_t>(s.ids.size())).first->second;
+            s.bid[j] =
+                s.ids.try_emplace(b[j], static_cast<std::uint32_t>(s.ids.size())).first->second;
         for (std::size_t i = 0; i < n; ++i) {
             const auto it = s.ids.find(a[i]);
             s.aid[i] = it == s.ids.end() ? kNoSymbol : it->second;
@@ -69,7 +69,8 @@ std::uint32_t damerau_scan(Seq<CharT> a, Seq<CharT> b, ScanScratch& s) {
     s.occ.resize(m);
     {
         std::vector<std::uint32_t> fill(s.occ_start.begin(), s.occ_start.end() - 1);
-        for (std::size_t j = 0; j < m; ++j) s.occ[fill[s.bid[j]]++] = static_cast<std::uint32_t>(j + 1);
+        for (std::size_t j = 0; j < m; ++j)
+            s.occ[fill[s.bid[j]]++] = static_cast<std::uint32_t>(j + 1);
     }
     const std::size_t w_ = m + 1;
     s.cells.assign(6 * w_, 0);
@@ -161,8 +162,9 @@ std::uint32_t damerau_linear(Seq<CharT> a, Seq<CharT> b, DamerauScratch& s) {
     std::uint32_t* r2 = s.rows(5 * w);  // row i-2
     std::uint32_t* r1 = r2 + w;         // row i-1
     std::uint32_t* r0 = r1 + w;         // row i
-    std::uint32_t* jump = r0 + w;       // per column j: row k-1 at column j-2, k the last row with a[k] == b[j]
-    std::uint32_t* krow = jump + w;     // that k (0: none yet)
+    std::uint32_t* jump =
+        r0 + w;  // per column j: row k-1 at column j-2, k the last row with a[k] == b[j]
+    std::uint32_t* krow = jump + w;  // that k (0: none yet)
     for (std::size_t j = 0; j <= m; ++j) {
         r1[j] = static_cast<std::uint32_t>(j);
         krow[j] = 0;
@@ -241,7 +243,8 @@ std::uint32_t damerau_levenshtein(Text a, Text b) {
 }
 
 double damerau_ratio(Text a, Text b) {
-    const std::uint64_t total = static_cast<std::uint64_t>(count_code_points(a)) + count_code_points(b);
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(count_code_points(a)) + count_code_points(b);
     if (total == 0) return 100.0;
     return ratio_from_remaining(damerau_levenshtein(a, b), total);
 }

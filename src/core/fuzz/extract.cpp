@@ -6,12 +6,11 @@
 // match masks and leave the LCS state unchanged, which is exactly what a multi-byte code
 // point (never equal to an ASCII symbol) does in the decoded comparison; the code point
 // count of the choice is its number of non-continuation bytes.
-#include "core/fuzz/extract.hpp"
-
 #include <algorithm>
 #include <bit>
 #include <iterator>
 
+#include "core/fuzz/extract.hpp"
 #include "core/fuzz/extract_kernels.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "dispatch/kernels.hpp"
@@ -157,12 +156,16 @@ std::size_t IndelQuery::lcs_of(Text choice, std::size_t& choice_len) const {
                 BlockPattern::Rows rows(p);
                 return lcs_words(
                     p, size,
-                    [&](std::size_t& i) -> const std::uint64_t* { return rows(next_code_point(s, i)); },
+                    [&](std::size_t& i) -> const std::uint64_t* {
+                        return rows(next_code_point(s, i));
+                    },
                     choice_len);
             }
             return lcs_words(
                 p, size,
-                [&](std::size_t& i) -> const std::uint64_t* { return p.row(next_code_point(s, i)); },
+                [&](std::size_t& i) -> const std::uint64_t* {
+                    return p.row(next_code_point(s, i));
+                },
                 choice_len);
         }
     }
@@ -223,7 +226,7 @@ void IndelQuery::prepare_lanes(Seq<CharT> query) {
 void IndelQuery::score_many_lanes(const Text* choices, std::size_t count, double* out) const {
     const auto& kt = dispatch::kernels();
     constexpr std::size_t kSub = 256;
-    Text group[3][kSub];  // lane choices of at most 16 bytes, at most 32; the others
+    Text group[3][kSub];           // lane choices of at most 16 bytes, at most 32; the others
     std::uint32_t where[3][kSub];  // offsets within the current sub-block
     double r[kSub];
     for (std::size_t lo = 0; lo < count; lo += kSub) {

@@ -40,8 +40,8 @@ template <bool kHwPopcount>
 template <bool kHwPopcount>
 [[gnu::always_inline]] inline double finish_word(const std::uint64_t* peq, std::size_t query_len,
                                                  std::uint64_t mask, const std::uint8_t* s,
-                                                 std::size_t len, std::size_t from,
-                                                 std::uint64_t v, std::uint32_t high) {
+                                                 std::size_t len, std::size_t from, std::uint64_t v,
+                                                 std::uint32_t high) {
     for (std::size_t j = from; j < len; ++j) {
         high |= s[j];
         v = lcs_step(v, peq[s[j]]);
@@ -54,11 +54,11 @@ template <bool kHwPopcount>
 // into.
 template <bool kHwPopcount>
 [[gnu::always_inline]] inline void indel_ratio_word_many_impl(const std::uint64_t* peq,
-                                                             std::size_t query_len,
-                                                             const Text* choices,
-                                                             std::size_t count, double* out) {
-    const std::uint64_t mask = query_len >= 64 ? ~std::uint64_t{0}
-                                               : (std::uint64_t{1} << query_len) - 1;
+                                                              std::size_t query_len,
+                                                              const Text* choices,
+                                                              std::size_t count, double* out) {
+    const std::uint64_t mask =
+        query_len >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << query_len) - 1;
     constexpr std::size_t kAhead = 16;  // choices whose bytes are prefetched in advance
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -92,8 +92,8 @@ template <bool kHwPopcount>
         out[i + 3] = finish_word<kHwPopcount>(peq, query_len, mask, s3, l3, common, v3, h3);
     }
     for (; i < count; ++i)
-        out[i] = finish_word<kHwPopcount>(peq, query_len, mask, choices[i].bytes(),
-                                          choices[i].size, 0, ~std::uint64_t{0}, 0);
+        out[i] = finish_word<kHwPopcount>(peq, query_len, mask, choices[i].bytes(), choices[i].size,
+                                          0, ~std::uint64_t{0}, 0);
 }
 
 }  // namespace tarnvel::core::detail

@@ -15,8 +15,6 @@
 // by reversing both sides), so the overhanging windows cost O(len1) steps instead of
 // O(len1^2). No allocation happens per window.
 // See also: partial.hpp, indel.hpp.
-#include "core/fuzz/partial.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -31,6 +29,7 @@
 #include "core/common/bitpar.hpp"
 #include "core/common/pattern.hpp"
 #include "core/fuzz/indel.hpp"
+#include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "core/fuzz/ratio_formula.hpp"
 #include "dispatch/kernels.hpp"
@@ -81,7 +80,8 @@ public:
             for (std::size_t i = 0; i < n; ++i) has_big_ |= static_cast<std::uint32_t>(p[i]) >= 256;
             if (has_big_) std::memset(keys_, 0xFF, sizeof(keys_));
         }
-        for (std::size_t i = 0; i < n; ++i) *slot(static_cast<std::uint32_t>(p[i])) |= std::uint64_t{1} << i;
+        for (std::size_t i = 0; i < n; ++i)
+            *slot(static_cast<std::uint32_t>(p[i])) |= std::uint64_t{1} << i;
     }
 
     std::uint64_t get(CharT ch) const {
@@ -149,10 +149,18 @@ public:
             if (k.partial_lanes[c] != nullptr && len_ <= (std::size_t{8} << c)) {
                 kernel_ = k.partial_lanes[c];
                 switch (c) {
-                    case 0: fill_masks<std::uint8_t>(hay); break;
-                    case 1: fill_masks<std::uint16_t>(hay); break;
-                    case 2: fill_masks<std::uint32_t>(hay); break;
-                    default: fill_masks<std::uint64_t>(hay); break;
+                    case 0:
+                        fill_masks<std::uint8_t>(hay);
+                        break;
+                    case 1:
+                        fill_masks<std::uint16_t>(hay);
+                        break;
+                    case 2:
+                        fill_masks<std::uint32_t>(hay);
+                        break;
+                    default:
+                        fill_masks<std::uint64_t>(hay);
+                        break;
                 }
                 return true;
             }
@@ -366,7 +374,8 @@ bool full_windows_lanes(Needle& needle, std::size_t len1, Seq<CharT> s2, std::ui
     alignas(64) std::uint32_t lcs[kBlock];
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t n = std::min(kBlock, count - first);
-        const std::uint64_t most = std::min<std::uint64_t>(needle.present(first, n + len1 - 1), len1);
+        const std::uint64_t most =
+            std::min<std::uint64_t>(needle.present(first, n + len1 - 1), len1);
         const std::uint64_t least = len_sum - 2 * most;
         if (least > best || least >= bound) continue;
         const std::uint32_t top = needle.block_lcs(first, n, lcs);
@@ -404,8 +413,8 @@ bool full_windows_lanes(Needle& needle, std::size_t len1, Seq<CharT> s2, std::ui
 // Dist is the cache's cell type: 32 bits whenever distances (at most 2 * len1) fit below
 // its top bit, which halves the cache's footprint; the values are the same.
 template <typename Dist, typename CharT, typename Needle>
-bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutoff, double& best_score,
-                  std::size_t& best_start, Found* hit) {
+bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutoff,
+                  double& best_score, std::size_t& best_start, Found* hit) {
     constexpr Dist kUnset = static_cast<Dist>(~Dist{0});
     // Set on a distance computed in the level's batch but not yet visited.
     constexpr Dist kPending = static_cast<Dist>(Dist{1} << (8 * sizeof(Dist) - 1));
@@ -482,7 +491,8 @@ bool full_windows(Needle& needle, std::size_t len1, Seq<CharT> s2, double& cutof
             const std::uint64_t dh = cache[hi];
             const std::uint64_t diff = dl > dh ? dl - dh : dh - dl;
             const std::uint64_t width = std::uint64_t{hi} - lo;
-            const std::uint64_t lower = std::min(dl, dh) - ((width - (diff >> 1)) & ~std::uint64_t{1});
+            const std::uint64_t lower =
+                std::min(dl, dh) - ((width - (diff >> 1)) & ~std::uint64_t{1});
             if (static_cast<std::int64_t>(lower) < static_cast<std::int64_t>(bound)) {
                 const std::size_t mid = lo + ((hi - lo) >> 1);
                 next.emplace_back(lo, mid);
@@ -515,10 +525,11 @@ Found partial_search(Needle& needle, Seq<CharT> s1, Seq<CharT> s2, double cutoff
 
     if (len1 < len2) {
         Found hit{};
-        const bool perfect =
-            len1 < (std::size_t{1} << 30)
-                ? full_windows<std::uint32_t>(needle, len1, s2, cutoff, best_score, best_start, &hit)
-                : full_windows<std::uint64_t>(needle, len1, s2, cutoff, best_score, best_start, &hit);
+        const bool perfect = len1 < (std::size_t{1} << 30)
+                                 ? full_windows<std::uint32_t>(needle, len1, s2, cutoff, best_score,
+                                                               best_start, &hit)
+                                 : full_windows<std::uint64_t>(needle, len1, s2, cutoff, best_score,
+                                                               best_start, &hit);
         if (perfect) return hit;
         best_end = best_start + len1;
     }
@@ -599,7 +610,8 @@ PartialAlignment partial_ratio_alignment(Text a, Text b, double score_cutoff) {
     return with_symbols(a, b, [&](auto sa, auto sb) { return align(sa, sb, score_cutoff); });
 }
 
-PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b, double score_cutoff) {
+PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b,
+                                         double score_cutoff) {
     return align(a, b, score_cutoff);
 }
 

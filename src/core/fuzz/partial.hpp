@@ -30,7 +30,8 @@ struct PartialAlignment {
 PartialAlignment partial_ratio_alignment(Text a, Text b, double score_cutoff);
 
 // The same on symbol sequences (bytes when both texts are ASCII, else code points).
-PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b, double score_cutoff);
+PartialAlignment partial_ratio_alignment(Seq<std::uint8_t> a, Seq<std::uint8_t> b,
+                                         double score_cutoff);
 PartialAlignment partial_ratio_alignment(Seq<std::uint32_t> a, Seq<std::uint32_t> b,
                                          double score_cutoff);
 

@@ -8,8 +8,6 @@
 // b); the two ratios against the shared words follow from the lengths alone, because the
 // shared prefix cancels out of their indel distances.
 // See also: token.hpp, partial.cpp, ratio.hpp.
-#include "core/fuzz/token.hpp"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -23,6 +21,7 @@
 #include "core/fuzz/indel.hpp"
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
+#include "core/fuzz/token.hpp"
 
 namespace tarnvel::core {
 namespace {
@@ -76,7 +75,8 @@ bool operator<(const Token<CharT>& a, const Token<CharT>& b) {
 template <typename CharT>
 bool operator==(const Token<CharT>& a, const Token<CharT>& b) {
     return a.key == b.key && a.size == b.size &&
-           (a.size <= kKeySymbols<CharT> || std::memcmp(a.data, b.data, a.size * sizeof(CharT)) == 0);
+           (a.size <= kKeySymbols<CharT> ||
+            std::memcmp(a.data, b.data, a.size * sizeof(CharT)) == 0);
 }
 
 template <typename CharT>
@@ -87,7 +87,11 @@ template <typename CharT>
 class Work {
 public:
     Work(Seq<CharT> a, Seq<CharT> b)
-        : arena_(stack_, sizeof(stack_)), ta(&arena_), tb(&arena_), both(&arena_), a_only(&arena_),
+        : arena_(stack_, sizeof(stack_)),
+          ta(&arena_),
+          tb(&arena_),
+          both(&arena_),
+          a_only(&arena_),
           b_only(&arena_) {
         sorted_tokens(a, ta);
         sorted_tokens(b, tb);
@@ -162,7 +166,7 @@ private:
     std::pmr::monotonic_buffer_resource arena_;
 
 public:
-    TokenList<CharT> ta, tb;                 // sorted tokens, repeats kept
+    TokenList<CharT> ta, tb;                // sorted tokens, repeats kept
     TokenList<CharT> both, a_only, b_only;  // the token sets
 };
 
@@ -296,7 +300,8 @@ double token_sort_ratio(Text a, Text b, double score_cutoff) {
 
 double partial_token_sort_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_sort_ratio(sa, sb, score_cutoff); });
+    return with_symbols(a, b,
+                        [&](auto sa, auto sb) { return partial_sort_ratio(sa, sb, score_cutoff); });
 }
 
 double token_set_ratio(Text a, Text b, double score_cutoff) {
@@ -311,12 +316,14 @@ double token_ratio(Text a, Text b, double score_cutoff) {
 
 double partial_token_set_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_set_ratio(sa, sb, score_cutoff); });
+    return with_symbols(a, b,
+                        [&](auto sa, auto sb) { return partial_set_ratio(sa, sb, score_cutoff); });
 }
 
 double partial_token_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
-    return with_symbols(a, b, [&](auto sa, auto sb) { return partial_token_ratio(sa, sb, score_cutoff); });
+    return with_symbols(
+        a, b, [&](auto sa, auto sb) { return partial_token_ratio(sa, sb, score_cutoff); });
 }
 
 }  // namespace tarnvel::core

@@ -1,8 +1,6 @@
 // The weighted ratio's two branches (token scores for similar lengths, partial scores
 // for different lengths) and the cutoff handed from stage to stage.
 // See also: weighted.hpp.
-#include "core/fuzz/weighted.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -10,12 +8,13 @@
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "core/fuzz/token.hpp"
+#include "core/fuzz/weighted.hpp"
 
 namespace tarnvel::core {
 namespace {
 
-constexpr double kTokenModeRatio = 1.5;   // length ratio below it: token branch
-constexpr double kLongScaleRatio = 8.0;   // length ratio above it: partial scale 0.6
+constexpr double kTokenModeRatio = 1.5;  // length ratio below it: token branch
+constexpr double kLongScaleRatio = 8.0;  // length ratio above it: partial scale 0.6
 constexpr double kTokenScale = 0.95;
 constexpr double kPartialScale = 0.9;
 constexpr double kLongPartialScale = 0.6;

@@ -7,8 +7,6 @@
 // besides the decoded vectors), longer ones the multi-word kernel over a symbol map (or,
 // when rows of masks for all of b's symbols would be large, over position lists).
 // All of them return the scan's value bit for bit.
-#include "core/jaro/jaro.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -17,6 +15,7 @@
 
 #include "core/common/panic.hpp"
 #include "core/common/pattern.hpp"
+#include "core/jaro/jaro.hpp"
 #include "core/jaro/jaro_kernels.hpp"
 #include "core/jaro/jaro_scalar.hpp"
 #include "dispatch/kernels.hpp"
@@ -56,9 +55,10 @@ double bytes_blocks(Seq<std::uint8_t> a, Seq<std::uint8_t> b) {
     const std::size_t wb = (b.size + 63) / 64, wa = (a.size + 63) / 64;
     auto run = [&](std::uint64_t* peq, std::uint64_t* F, std::uint64_t* A) {
         std::uint32_t next[256] = {};
-        for (std::size_t k = 0; k < b.size; ++k) peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
-        return detail::jaro_blocks(a, b, [](std::uint8_t c) -> std::uint32_t { return c; }, peq,
-                                   next, F, A);
+        for (std::size_t k = 0; k < b.size; ++k)
+            peq[b[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+        return detail::jaro_blocks(
+            a, b, [](std::uint8_t c) -> std::uint32_t { return c; }, peq, next, F, A);
     };
     constexpr std::size_t kStackWords = 2;  // texts up to 128 bytes stay off the heap
     if (wb <= kStackWords && wa <= kStackWords) {
@@ -79,7 +79,9 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
     std::size_t cap = 16;
     while (cap < 2 * b.size) cap <<= 1;
     std::vector<std::uint32_t> keys(cap, 0), ids(cap, 0);  // key 0 is below 256: free slot
-    auto slot = [&](std::uint32_t c) { return static_cast<std::size_t>(c * 0x9E3779B1u) & (cap - 1); };
+    auto slot = [&](std::uint32_t c) {
+        return static_cast<std::size_t>(c * 0x9E3779B1u) & (cap - 1);
+    };
     std::uint32_t rows = 0, wide_rows = 0;
     auto id_of = [&](std::uint32_t c, bool insert) -> std::uint32_t {
         if (c < 256) {
@@ -104,17 +106,21 @@ double cp_blocks(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
         for (std::size_t r = 0; r < rows; ++r) start[r + 1] += start[r];
         std::vector<std::size_t> next(start.begin(), start.end() - 1);
         std::vector<std::uint32_t> pos(b.size);
-        for (std::size_t k = 0; k < b.size; ++k) pos[next[bid[k]]++] = static_cast<std::uint32_t>(k);
+        for (std::size_t k = 0; k < b.size; ++k)
+            pos[next[bid[k]]++] = static_cast<std::uint32_t>(k);
         std::copy(start.begin(), start.end() - 1, next.begin());
         std::vector<std::uint64_t> F(wb, 0), A(wa, 0);
-        return detail::jaro_lists(a, b, [&](std::uint32_t c) { return id_of(c, false); }, start.data(),
-                                  pos.data(), next.data(), F.data(), A.data());
+        return detail::jaro_lists(
+            a, b, [&](std::uint32_t c) { return id_of(c, false); }, start.data(), pos.data(),
+            next.data(), F.data(), A.data());
     }
     std::vector<std::uint64_t> peq(std::size_t{rows} * wb, 0), F(wb, 0), A(wa, 0);
-    for (std::size_t k = 0; k < b.size; ++k) peq[bid[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
+    for (std::size_t k = 0; k < b.size; ++k)
+        peq[bid[k] * wb + k / 64] |= std::uint64_t{1} << (k % 64);
     std::vector<std::uint32_t> next(rows, 0);
-    return detail::jaro_blocks(a, b, [&](std::uint32_t c) { return id_of(c, false); }, peq.data(),
-                               next.data(), F.data(), A.data());
+    return detail::jaro_blocks(
+        a, b, [&](std::uint32_t c) { return id_of(c, false); }, peq.data(), next.data(), F.data(),
+        A.data());
 }
 
 // Code points, both non-empty and at most 64: a 256-slot open-addressing table indexed
@@ -158,7 +164,6 @@ double code_points(Seq<std::uint32_t> a, Seq<std::uint32_t> b) {
 bool seq_ascii(Seq<std::uint8_t> s) {
     return is_ascii(reinterpret_cast<const char*>(s.data), s.size);
 }
-
 
 // Decodes at most n leading code points.
 std::size_t leading_code_points(Text t, std::uint32_t* out, std::size_t n) {
@@ -305,10 +310,9 @@ namespace {
 
 void check_query(const char* who, Seq<std::uint8_t> a) {
     const bool aa = seq_ascii(a);
-    TARNVEL_ASSERT(a.size <= 64 && aa, std::string(who) +
-                                           ": first argument must be ASCII \u2264 64 bytes (got " +
-                                           std::to_string(a.size) + " bytes, ascii=" +
-                                           bool_word(aa) + ")");
+    TARNVEL_ASSERT(a.size <= 64 && aa,
+                   std::string(who) + ": first argument must be ASCII \u2264 64 bytes (got " +
+                       std::to_string(a.size) + " bytes, ascii=" + bool_word(aa) + ")");
 }
 
 // The 64-bit lanes of the active target (4 or 8), or 0 when it has fewer than four.

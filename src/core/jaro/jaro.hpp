@@ -68,7 +68,8 @@ private:
     std::shared_ptr<const Impl> impl_;
 };
 // Batch and cross-product forms (run on the worker pool).
-engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p);
+engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates,
+                                                double p);
 std::vector<std::vector<double>> jaro_winkler_matrix(std::span<const Text> list_a,
                                                      std::span<const Text> list_b, double p);
 // The same into caller rows: rows[i][j] = jaro_winkler(list_a[i], list_b[j], p).

@@ -10,9 +10,9 @@
 // Every value equals jaro_winkler() of the pair bit for bit; grouping changes no value.
 // See also: jaro.hpp, jaro_scalar.hpp, dispatch/kernels.hpp (jaro_lanes slots).
 #include <algorithm>
-#include <memory>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -23,7 +23,6 @@
 #include "engine/parallel.hpp"
 
 namespace tarnvel::core {
-
 
 namespace {
 
@@ -140,7 +139,8 @@ void run_class(const QueryMap& q, std::span<const Cand> cands, double p, double*
                 }
                 while (pl < lim && s[pl] < 0x80 && s[pl] == q.head[pl]) ++pl;
             } else {
-                for_each_symbol(c.text, false, [&](std::size_t k, std::uint32_t sym) { cps[k] = sym; });
+                for_each_symbol(c.text, false,
+                                [&](std::size_t k, std::uint32_t sym) { cps[k] = sym; });
                 for (std::size_t k = 0; k < c.len; ++k) {
                     const std::uint8_t e = q.lookup(cps[k]);
                     const std::size_t idx = e == kNoEntry ? q.entries : e;
@@ -179,7 +179,8 @@ void classify(std::span<const Text> cands, std::size_t begin, std::size_t end,
     // Candidates are scattered through memory (one allocation each): keep several loads
     // in flight ahead of the scan.
     constexpr std::size_t kAhead = 16;
-    for (std::size_t i = begin; i < std::min(end, begin + kAhead); ++i) __builtin_prefetch(cands[i].data);
+    for (std::size_t i = begin; i < std::min(end, begin + kAhead); ++i)
+        __builtin_prefetch(cands[i].data);
     for (std::size_t i = begin; i < end; ++i) {
         if (i + kAhead < end) __builtin_prefetch(cands[i + kAhead].data);
         const Text t = cands[i];
@@ -198,19 +199,29 @@ template <std::size_t VB>
 void run_classified_vb(const QueryMap& q, Text query, std::span<const Text> cands,
                        const Classified& cl, double p, double* out,
                        const dispatch::KernelTable& k) {
-    if (!cl.by_class[0].empty()) run_class<std::uint8_t, VB>(q, cl.by_class[0], p, out, k.jaro_lanes[0]);
-    if (!cl.by_class[1].empty()) run_class<std::uint16_t, VB>(q, cl.by_class[1], p, out, k.jaro_lanes[1]);
-    if (!cl.by_class[2].empty()) run_class<std::uint32_t, VB>(q, cl.by_class[2], p, out, k.jaro_lanes[2]);
-    if (!cl.by_class[3].empty()) run_class<std::uint64_t, VB>(q, cl.by_class[3], p, out, k.jaro_lanes[3]);
+    if (!cl.by_class[0].empty())
+        run_class<std::uint8_t, VB>(q, cl.by_class[0], p, out, k.jaro_lanes[0]);
+    if (!cl.by_class[1].empty())
+        run_class<std::uint16_t, VB>(q, cl.by_class[1], p, out, k.jaro_lanes[1]);
+    if (!cl.by_class[2].empty())
+        run_class<std::uint32_t, VB>(q, cl.by_class[2], p, out, k.jaro_lanes[2]);
+    if (!cl.by_class[3].empty())
+        run_class<std::uint64_t, VB>(q, cl.by_class[3], p, out, k.jaro_lanes[3]);
     for (std::size_t i : cl.others) out[i] = jaro_winkler(query, cands[i], p);
 }
 
 void run_classified(const QueryMap& q, Text query, std::span<const Text> cands,
                     const Classified& cl, double p, double* out, const dispatch::KernelTable& k) {
     switch (k.jaro_vec_bytes) {
-        case 64: run_classified_vb<64>(q, query, cands, cl, p, out, k); break;
-        case 32: run_classified_vb<32>(q, query, cands, cl, p, out, k); break;
-        default: run_classified_vb<8>(q, query, cands, cl, p, out, k); break;
+        case 64:
+            run_classified_vb<64>(q, query, cands, cl, p, out, k);
+            break;
+        case 32:
+            run_classified_vb<32>(q, query, cands, cl, p, out, k);
+            break;
+        default:
+            run_classified_vb<8>(q, query, cands, cl, p, out, k);
+            break;
     }
 }
 
@@ -221,10 +232,13 @@ struct JaroWinklerQuery::Impl {
     double p;
     bool lanes;
     QueryMap q;
-    Impl(Text text, double scale) : query(text), p(clamp_prefix_scale(scale)) { lanes = q.assign(text); }
+    Impl(Text text, double scale) : query(text), p(clamp_prefix_scale(scale)) {
+        lanes = q.assign(text);
+    }
 };
 
-JaroWinklerQuery::JaroWinklerQuery(Text query, double p) : impl_(std::make_shared<const Impl>(query, p)) {}
+JaroWinklerQuery::JaroWinklerQuery(Text query, double p)
+    : impl_(std::make_shared<const Impl>(query, p)) {}
 
 void JaroWinklerQuery::score_many(const Text* cands, std::size_t count, double* out) const {
     const Impl& im = *impl_;
@@ -241,15 +255,15 @@ void JaroWinklerQuery::score_many(const Text* cands, std::size_t count, double* 
     }
 }
 
-engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates, double p) {
+engine::ScratchVector<double> jaro_winkler_many(Text query, std::span<const Text> candidates,
+                                                double p) {
     p = clamp_prefix_scale(p);
     const std::size_t n = candidates.size();
     engine::ScratchVector<double> out(n);
     QueryMap q;
     if (!q.assign(query)) {
-        engine::parallel_map(std::span<double>(out), [&](std::size_t i) {
-            return jaro_winkler(query, candidates[i], p);
-        });
+        engine::parallel_map(std::span<double>(out),
+                             [&](std::size_t i) { return jaro_winkler(query, candidates[i], p); });
         return out;
     }
     const dispatch::KernelTable& k = dispatch::kernels();
@@ -412,7 +426,8 @@ void matrix_group(const Decoded& rows, const std::size_t* members, std::size_t c
             for (std::size_t k = 0; k < lb; ++k) qidx[k] = static_cast<std::uint16_t>(s[k]);
         } else {
             for (std::size_t k = 0; k < lb; ++k)
-                qidx[k] = s[k] < 128 ? static_cast<std::uint16_t>(s[k]) : big.find(s[k], zero_entry);
+                qidx[k] =
+                    s[k] < 128 ? static_cast<std::uint16_t>(s[k]) : big.find(s[k], zero_entry);
         }
         for (std::size_t l = 0; l < kLanes; ++l)
             win[l] = static_cast<std::uint8_t>(jaro_window(la[l], lb));
@@ -462,10 +477,22 @@ void matrix_lanes(const Decoded& rows, const Decoded& cols, std::span<const Text
             const std::size_t* members = by_class[un.cls].data() + un.begin;
             const LanesFn fn = k.jaro_lanes[un.cls];
             switch (un.cls) {
-                case 0: matrix_group<std::uint8_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
-                case 1: matrix_group<std::uint16_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
-                case 2: matrix_group<std::uint32_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
-                default: matrix_group<std::uint64_t, VB>(rows, members, un.count, cols, list_a, list_b, p, fn, out); break;
+                case 0:
+                    matrix_group<std::uint8_t, VB>(rows, members, un.count, cols, list_a, list_b, p,
+                                                   fn, out);
+                    break;
+                case 1:
+                    matrix_group<std::uint16_t, VB>(rows, members, un.count, cols, list_a, list_b,
+                                                    p, fn, out);
+                    break;
+                case 2:
+                    matrix_group<std::uint32_t, VB>(rows, members, un.count, cols, list_a, list_b,
+                                                    p, fn, out);
+                    break;
+                default:
+                    matrix_group<std::uint64_t, VB>(rows, members, un.count, cols, list_a, list_b,
+                                                    p, fn, out);
+                    break;
             }
         }
     });
@@ -484,9 +511,15 @@ void jaro_winkler_cdist_rows(std::span<const Text> list_a, std::span<const Text>
     db.assign(list_b, 0xFFFFFFFEu);
     const dispatch::KernelTable& k = dispatch::kernels();
     switch (k.jaro_vec_bytes) {
-        case 64: matrix_lanes<64>(da, db, list_a, list_b, p, k, rows); break;
-        case 32: matrix_lanes<32>(da, db, list_a, list_b, p, k, rows); break;
-        default: matrix_lanes<8>(da, db, list_a, list_b, p, k, rows); break;
+        case 64:
+            matrix_lanes<64>(da, db, list_a, list_b, p, k, rows);
+            break;
+        case 32:
+            matrix_lanes<32>(da, db, list_a, list_b, p, k, rows);
+            break;
+        default:
+            matrix_lanes<8>(da, db, list_a, list_b, p, k, rows);
+            break;
     }
 }
 
@@ -515,31 +548,30 @@ std::vector<double> jaro_winkler_many_grouped(Text query, std::span<const Text> 
         fast = !c.empty() && c.size <= 64 && is_ascii(c);
     }
     if (!fast) {
-        engine::parallel_map(std::span<double>(out), [&](std::size_t i) {
-            return jaro_winkler(query, candidates[i], p);
-        });
+        engine::parallel_map(std::span<double>(out),
+                             [&](std::size_t i) { return jaro_winkler(query, candidates[i], p); });
         return out;
     }
     const std::size_t L = static_cast<std::size_t>(dispatch::simd_lanes());
     const Seq<std::uint8_t> a = byte_seq(query);
-    engine::parallel_chunks(std::span<double>(out), engine::kChunkSize,
-                            [&](std::size_t c, std::span<double> slice) {
-        const std::size_t base = c * engine::kChunkSize;
-        std::vector<Seq<std::uint8_t>> group(L);
-        std::size_t o = 0;
-        for (; o + L <= slice.size(); o += L) {
-            for (std::size_t l = 0; l < L; ++l) group[l] = byte_seq(candidates[base + o + l]);
-            const std::vector<double> js = jaro_multi(a, group);
-            for (std::size_t l = 0; l < L; ++l) {
-                const Seq<std::uint8_t> b = group[l];
-                const std::size_t lim = std::min({kMaxWinklerPrefix, a.size, b.size});
-                std::size_t pl = 0;
-                while (pl < lim && a[pl] == b[pl]) ++pl;
-                slice[o + l] = winkler_boost(js[l], pl, p);
+    engine::parallel_chunks(
+        std::span<double>(out), engine::kChunkSize, [&](std::size_t c, std::span<double> slice) {
+            const std::size_t base = c * engine::kChunkSize;
+            std::vector<Seq<std::uint8_t>> group(L);
+            std::size_t o = 0;
+            for (; o + L <= slice.size(); o += L) {
+                for (std::size_t l = 0; l < L; ++l) group[l] = byte_seq(candidates[base + o + l]);
+                const std::vector<double> js = jaro_multi(a, group);
+                for (std::size_t l = 0; l < L; ++l) {
+                    const Seq<std::uint8_t> b = group[l];
+                    const std::size_t lim = std::min({kMaxWinklerPrefix, a.size, b.size});
+                    std::size_t pl = 0;
+                    while (pl < lim && a[pl] == b[pl]) ++pl;
+                    slice[o + l] = winkler_boost(js[l], pl, p);
+                }
             }
-        }
-        for (; o < slice.size(); ++o) slice[o] = jaro_winkler(query, candidates[base + o], p);
-    });
+            for (; o < slice.size(); ++o) slice[o] = jaro_winkler(query, candidates[base + o], p);
+        });
     return out;
 }
 

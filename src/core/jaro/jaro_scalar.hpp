@@ -54,7 +54,8 @@ struct QuotientTable {
     std::array<double, 65 * 65> q{};
     constexpr QuotientTable() {
         for (int x = 0; x <= 64; ++x)
-            for (int y = 1; y <= 64; ++y) q[x * 65 + y] = static_cast<double>(x) / static_cast<double>(y);
+            for (int y = 1; y <= 64; ++y)
+                q[x * 65 + y] = static_cast<double>(x) / static_cast<double>(y);
     }
     double operator()(std::size_t x, std::size_t y) const { return q[x * 65 + y]; }
 };

@@ -1,9 +1,8 @@
 // Scalar Levenshtein entry points (see levenshtein.hpp).
-#include "core/levenshtein/levenshtein.hpp"
-
 #include <utility>
 
 #include "core/common/pattern.hpp"
+#include "core/levenshtein/levenshtein.hpp"
 #include "core/levenshtein/levenshtein_kernels.hpp"
 #include "core/levenshtein/myers.hpp"
 #include "dispatch/kernels.hpp"
@@ -40,7 +39,9 @@ std::uint32_t long_pair(Seq<CharT> a, Seq<CharT> b) {
         const std::size_t k = d + 64;
         const std::uint64_t r = myers_banded(p, b, k, work);
         if (r <= k) return static_cast<std::uint32_t>(r);
-        if (r < a.size / 4) return static_cast<std::uint32_t>(myers_banded(p, b, static_cast<std::size_t>(r), work));
+        if (r < a.size / 4)
+            return static_cast<std::uint32_t>(
+                myers_banded(p, b, static_cast<std::size_t>(r), work));
     }
     const std::size_t n = b.size;
     const std::uint64_t* base = p.row(0);

@@ -41,7 +41,8 @@ private:
 
 // One query against every candidate; out has candidates.size() elements.
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out);
-engine::ScratchVector<std::uint32_t> levenshtein_batch(Text query, std::span<const Text> candidates);
+engine::ScratchVector<std::uint32_t> levenshtein_batch(Text query,
+                                                       std::span<const Text> candidates);
 
 // Every a against every b; out is row-major with a.size() * b.size() elements.
 void levenshtein_cdist(std::span<const Text> a, std::span<const Text> b, std::uint32_t* out);

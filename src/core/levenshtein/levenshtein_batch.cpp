@@ -31,8 +31,8 @@ struct PreparedQuery {
     Text text;
     bool ascii = false;
     std::optional<MyersPattern> word;  // ASCII, 1 to 64 bytes
-    std::vector<std::uint32_t> cps;     // decoded code points (non-ASCII candidates)
-    BlockPattern cp_pattern;            // over cps, when of 1 to 64 symbols
+    std::vector<std::uint32_t> cps;    // decoded code points (non-ASCII candidates)
+    BlockPattern cp_pattern;           // over cps, when of 1 to 64 symbols
 
     explicit PreparedQuery(Text q) : text(q), ascii(is_ascii(q)) {
         if (ascii && q.size >= 1 && q.size <= 64) word.emplace(q.bytes(), q.size);
@@ -121,8 +121,10 @@ void batch_chunk(const PreparedQuery& q, const Text* cands, const std::uint8_t* 
     const std::size_t ascii_count = start[kBuckets];
     std::vector<std::uint32_t> order(ascii_count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (flags[i]) order[start[std::min(cands[i].size, kBuckets - 1)]++] = static_cast<std::uint32_t>(i);
-        else out[i] = distance_to(q, cands[i], false, s);
+        if (flags[i])
+            order[start[std::min(cands[i].size, kBuckets - 1)]++] = static_cast<std::uint32_t>(i);
+        else
+            out[i] = distance_to(q, cands[i], false, s);
     }
     const std::uint8_t* ptr[8];
     std::size_t len[8];
@@ -169,7 +171,8 @@ LevenshteinQuery::LevenshteinQuery(Text query) : impl_(std::make_shared<const Im
 
 void LevenshteinQuery::score_many(const Text* cands, std::size_t count, std::uint32_t* out) const {
     for (std::size_t lo = 0; lo < count; lo += engine::kChunkSize)
-        score_chunk(impl_->q, cands + lo, std::min(engine::kChunkSize, count - lo), impl_->k, out + lo);
+        score_chunk(impl_->q, cands + lo, std::min(engine::kChunkSize, count - lo), impl_->k,
+                    out + lo);
 }
 
 void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32_t* out) {
@@ -183,7 +186,8 @@ void levenshtein_batch(Text query, std::span<const Text> candidates, std::uint32
                             });
 }
 
-engine::ScratchVector<std::uint32_t> levenshtein_batch(Text query, std::span<const Text> candidates) {
+engine::ScratchVector<std::uint32_t> levenshtein_batch(Text query,
+                                                       std::span<const Text> candidates) {
     engine::ScratchVector<std::uint32_t> out(candidates.size());
     levenshtein_batch(query, candidates, out.data());
     return out;

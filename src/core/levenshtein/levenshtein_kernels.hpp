@@ -9,8 +9,8 @@
 // See also: myers.hpp (one word, ASCII), core/common/pattern.hpp.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -53,8 +53,8 @@ namespace detail {
 
 // myers_blocked over rows given by row_a / row_b (one reader per row held at once).
 template <typename CharT, typename RowA, typename RowB>
-std::uint32_t myers_blocked_rows(const BlockPattern& p, Seq<CharT> t, std::vector<std::uint64_t>& work,
-                                 RowA&& row_a, RowB&& row_b) {
+std::uint32_t myers_blocked_rows(const BlockPattern& p, Seq<CharT> t,
+                                 std::vector<std::uint64_t>& work, RowA&& row_a, RowB&& row_b) {
     const std::size_t words = p.words();
     const std::size_t m = p.size();
     work.assign(2 * words, 0);
@@ -126,7 +126,9 @@ std::uint64_t myers_banded_rows(const BlockPattern& p, Seq<CharT> t, std::size_t
     std::uint64_t* vn = vp + words;
     std::uint64_t* score = vn + words;  // value at each block's last row
     auto bottom = [&](std::size_t b) { return b == words - 1 ? m : 64 * (b + 1); };
-    auto block_of = [&](std::size_t row) { return row <= 1 ? std::size_t{0} : std::min(words - 1, (row - 1) / 64); };
+    auto block_of = [&](std::size_t row) {
+        return row <= 1 ? std::size_t{0} : std::min(words - 1, (row - 1) / 64);
+    };
     const std::uint64_t final_bit = std::uint64_t{1} << ((m - 1) % 64);
     std::size_t first = 0, last = block_of(hi_off);
     for (std::size_t b = 0; b <= last; ++b) {
@@ -166,7 +168,8 @@ std::uint64_t myers_banded_rows(const BlockPattern& p, Seq<CharT> t, std::size_t
 template <typename CharT>
 std::uint64_t myers_banded(const BlockPattern& p, Seq<CharT> t, std::size_t k,
                            std::vector<std::uint64_t>& work) {
-    if (!p.blocked()) return detail::myers_banded_rows(p, t, k, work, [&](std::uint32_t c) { return p.row(c); });
+    if (!p.blocked())
+        return detail::myers_banded_rows(p, t, k, work, [&](std::uint32_t c) { return p.row(c); });
     BlockPattern::Rows rows(p);
     return detail::myers_banded_rows(p, t, k, work, rows);
 }

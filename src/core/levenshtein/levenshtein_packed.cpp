@@ -1,13 +1,12 @@
 // The packed-lane cross-product (see levenshtein_packed.hpp): both lists become symbol
 // ids once, the patterns are grouped by lane width, and every group streams every text.
-#include "core/levenshtein/levenshtein_packed.hpp"
-
 #include <algorithm>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "core/levenshtein/levenshtein_packed.hpp"
 #include "dispatch/kernels.hpp"
 #include "engine/cancel.hpp"
 #include "engine/parallel.hpp"
@@ -63,7 +62,8 @@ IdLists to_ids(std::span<const Text> x, std::span<const Text> y) {
 struct Table {
     std::unique_ptr<unsigned char[]> raw;
     void* data = nullptr;
-    Table(std::size_t symbols, std::size_t vec_bytes) : raw(new unsigned char[symbols * vec_bytes + 64]()) {
+    Table(std::size_t symbols, std::size_t vec_bytes)
+        : raw(new unsigned char[symbols * vec_bytes + 64]()) {
         auto p = reinterpret_cast<std::uintptr_t>(raw.get());
         data = reinterpret_cast<void*>((p + 63) & ~std::uintptr_t{63});
     }
@@ -127,16 +127,25 @@ bool packed_cross(std::span<const Text> pats, const std::size_t* pat_off,
             if (!table) table.emplace(ids.symbols, kt.lev_vec_bytes);
             const Group& g = groups[u / blocks];
             const std::size_t t0 = (u % blocks) * kTextBlock, tn = std::min(kTextBlock, nt - t0);
-            const LevPackedJob job{gp_ptr.data() + g.first, gp_len.data() + g.first,
-                                   gp_off.data() + g.first, g.count, text_ptr + t0, text_len + t0,
-                                   text_off + t0, tn, table->data, out};
+            const LevPackedJob job{gp_ptr.data() + g.first,
+                                   gp_len.data() + g.first,
+                                   gp_off.data() + g.first,
+                                   g.count,
+                                   text_ptr + t0,
+                                   text_len + t0,
+                                   text_off + t0,
+                                   tn,
+                                   table->data,
+                                   out};
             kernels[g.cls](job);
             if (progress) progress->fetch_add(g.count * tn, std::memory_order_relaxed);
         }
     };
     const std::size_t units = groups.size() * blocks;
-    if (parallel) engine::parallel_for(units, run);
-    else run(0, units);
+    if (parallel)
+        engine::parallel_for(units, run);
+    else
+        run(0, units);
     return true;
 }
 

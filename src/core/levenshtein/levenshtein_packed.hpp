@@ -30,14 +30,14 @@ namespace tarnvel::core {
 struct LevPackedJob {
     const std::uint32_t* const* pat;  // the group's patterns (ids), npat of them
     const std::uint32_t* pat_len;
-    const std::size_t* pat_off;       // output offset of each pattern
-    std::size_t npat;                 // at most the lane count
-    const std::uint32_t* const* text; // every text (ids)
+    const std::size_t* pat_off;        // output offset of each pattern
+    std::size_t npat;                  // at most the lane count
+    const std::uint32_t* const* text;  // every text (ids)
     const std::uint32_t* text_len;
-    const std::size_t* text_off;      // output offset of each text
+    const std::size_t* text_off;  // output offset of each text
     std::size_t ntext;
-    void* table;                      // one zeroed vector per id, 64-byte aligned; left zeroed
-    std::uint32_t* out;               // out[text_off[t] + pat_off[l]]
+    void* table;         // one zeroed vector per id, 64-byte aligned; left zeroed
+    std::uint32_t* out;  // out[text_off[t] + pat_off[l]]
 };
 
 // What a packed cross-product computes per pair; both are symmetric in the two texts, so

@@ -1,12 +1,11 @@
 // MyersPattern construction and the group-kernel dispatch (see myers.hpp).
-#include "core/levenshtein/myers.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "core/common/panic.hpp"
 #include "core/common/text.hpp"
+#include "core/levenshtein/myers.hpp"
 #include "dispatch/kernels.hpp"
 
 namespace tarnvel::core {
@@ -64,9 +63,12 @@ void myers_8way(const MyersPattern& p, const std::uint8_t* const* texts, const s
 void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                  std::size_t k, std::uint32_t* out) {
     switch (k) {
-        case 4: return myers_4way(p, texts, lens, out);
-        case 8: return myers_8way(p, texts, lens, out);
-        default: break;
+        case 4:
+            return myers_4way(p, texts, lens, out);
+        case 8:
+            return myers_8way(p, texts, lens, out);
+        default:
+            break;
     }
     // Other group sizes: the lanes in groups of at most their width when three or more
     // texts share a call (fewer are cheaper one by one).

@@ -104,7 +104,8 @@ struct ScalarFuzz {
         Query q;
         Prepared(Query query, const ScorerParams&) : q(query) {}
     };
-    static void score_many(const Prepared& p, const Text* c, std::size_t n, double hint, double* out) {
+    static void score_many(const Prepared& p, const Text* c, std::size_t n, double hint,
+                           double* out) {
         const double cut = hint > 0.0 ? hint : 0.0;
         for (std::size_t k = 0; k < n; ++k) out[k] = F(p.q.text, c[k], cut);
     }
@@ -232,7 +233,8 @@ using PartialTokenSortRatioScorer =
     detail::BoundedFuzz<&partial_token_sort_ratio, &detail::word_partial_bound>;
 using PartialTokenSetRatioScorer =
     detail::BoundedFuzz<&partial_token_set_ratio, &detail::word_partial_bound>;
-using PartialTokenRatioScorer = detail::BoundedFuzz<&partial_token_ratio, &detail::word_partial_bound>;
+using PartialTokenRatioScorer =
+    detail::BoundedFuzz<&partial_token_ratio, &detail::word_partial_bound>;
 using WRatioScorer = detail::BoundedFuzz<&weighted_ratio, &detail::wratio_bound>;
 
 // damerau_ratio: 100 * (total - d) / total in the module's order of operations.
@@ -284,7 +286,9 @@ struct JaroScorer {
         p.jw.score_many(c, n, out);
     }
     static constexpr bool kSketch = true;
-    static std::optional<double> bound(const Prepared&, const PairFacts& f) { return jaro_bound(f); }
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) {
+        return jaro_bound(f);
+    }
 };
 
 struct JaroWinklerScorer {
@@ -363,7 +367,9 @@ struct NeedlemanWunschScorer {
             out[k] = nw_linear(p.q.text, c[k], p.s.match, p.s.mismatch, p.s.gap);
     }
     static constexpr bool kSketch = false;
-    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) { return std::nullopt; }
+    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) {
+        return std::nullopt;
+    }
 };
 
 struct NeedlemanWunschAffineScorer {
@@ -376,31 +382,47 @@ struct NeedlemanWunschAffineScorer {
             out[k] = nw_affine(p.q.text, c[k], p.s.match, p.s.mismatch, p.s.open, p.s.extend);
     }
     static constexpr bool kSketch = false;
-    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) { return std::nullopt; }
+    static std::optional<std::int64_t> bound(const Prepared&, const PairFacts&) {
+        return std::nullopt;
+    }
 };
 
 // Calls f.template operator()<S>() with the scorer type of id.
 template <typename F>
 decltype(auto) with_scorer(ScorerId id, F&& f) {
     switch (id) {
-        case ScorerId::ratio: return f.template operator()<RatioScorer>();
-        case ScorerId::qratio: return f.template operator()<QRatioScorer>();
-        case ScorerId::partial_ratio: return f.template operator()<PartialRatioScorer>();
-        case ScorerId::token_sort_ratio: return f.template operator()<TokenSortRatioScorer>();
-        case ScorerId::token_set_ratio: return f.template operator()<TokenSetRatioScorer>();
-        case ScorerId::token_ratio: return f.template operator()<TokenRatioScorer>();
+        case ScorerId::ratio:
+            return f.template operator()<RatioScorer>();
+        case ScorerId::qratio:
+            return f.template operator()<QRatioScorer>();
+        case ScorerId::partial_ratio:
+            return f.template operator()<PartialRatioScorer>();
+        case ScorerId::token_sort_ratio:
+            return f.template operator()<TokenSortRatioScorer>();
+        case ScorerId::token_set_ratio:
+            return f.template operator()<TokenSetRatioScorer>();
+        case ScorerId::token_ratio:
+            return f.template operator()<TokenRatioScorer>();
         case ScorerId::partial_token_sort_ratio:
             return f.template operator()<PartialTokenSortRatioScorer>();
         case ScorerId::partial_token_set_ratio:
             return f.template operator()<PartialTokenSetRatioScorer>();
-        case ScorerId::partial_token_ratio: return f.template operator()<PartialTokenRatioScorer>();
-        case ScorerId::wratio: return f.template operator()<WRatioScorer>();
-        case ScorerId::damerau_ratio: return f.template operator()<DamerauRatioScorer>();
-        case ScorerId::jaro: return f.template operator()<JaroScorer>();
-        case ScorerId::jaro_winkler: return f.template operator()<JaroWinklerScorer>();
-        case ScorerId::levenshtein: return f.template operator()<LevenshteinScorer>();
-        case ScorerId::damerau_levenshtein: return f.template operator()<DamerauScorer>();
-        case ScorerId::needleman_wunsch: return f.template operator()<NeedlemanWunschScorer>();
+        case ScorerId::partial_token_ratio:
+            return f.template operator()<PartialTokenRatioScorer>();
+        case ScorerId::wratio:
+            return f.template operator()<WRatioScorer>();
+        case ScorerId::damerau_ratio:
+            return f.template operator()<DamerauRatioScorer>();
+        case ScorerId::jaro:
+            return f.template operator()<JaroScorer>();
+        case ScorerId::jaro_winkler:
+            return f.template operator()<JaroWinklerScorer>();
+        case ScorerId::levenshtein:
+            return f.template operator()<LevenshteinScorer>();
+        case ScorerId::damerau_levenshtein:
+            return f.template operator()<DamerauScorer>();
+        case ScorerId::needleman_wunsch:
+            return f.template operator()<NeedlemanWunschScorer>();
         case ScorerId::needleman_wunsch_affine:
             return f.template operator()<NeedlemanWunschAffineScorer>();
     }

@@ -1,6 +1,4 @@
 // The bulk matching shapes over the scorer concept (see shapes.hpp).
-#include "core/match/shapes.hpp"
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -18,6 +16,7 @@
 #include "core/fuzz/token.hpp"
 #include "core/levenshtein/levenshtein_packed.hpp"
 #include "core/match/scorers.hpp"
+#include "core/match/shapes.hpp"
 #include "dispatch/kernels.hpp"
 #include "engine/cancel.hpp"
 #include "engine/parallel.hpp"
@@ -98,8 +97,10 @@ struct Threshold<std::int64_t, true> {
 // a better than b (values only).
 template <typename S>
 bool better(typename S::V a, typename S::V b) {
-    if constexpr (S::kHigher) return a > b;
-    else return a < b;
+    if constexpr (S::kHigher)
+        return a > b;
+    else
+        return a < b;
 }
 
 template <typename V>
@@ -176,10 +177,9 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
 
 // Scorers whose pair costs about as little as a sketch comparison (bit-parallel rows).
 template <typename S>
-constexpr bool kCheapPair =
-    std::is_same_v<S, RatioScorer> || std::is_same_v<S, QRatioScorer> ||
-    std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer> ||
-    std::is_same_v<S, LevenshteinScorer>;
+constexpr bool kCheapPair = std::is_same_v<S, RatioScorer> || std::is_same_v<S, QRatioScorer> ||
+                            std::is_same_v<S, JaroScorer> || std::is_same_v<S, JaroWinklerScorer> ||
+                            std::is_same_v<S, LevenshteinScorer>;
 
 // Builds the choices' sketches on the calling thread before the workers need them.
 template <typename S>
@@ -257,17 +257,22 @@ template <typename S>
 Match to_match(std::size_t j, typename S::V v) {
     Match m;
     m.index = j;
-    if constexpr (std::is_same_v<typename S::V, double>) m.f = v;
-    else if constexpr (std::is_same_v<typename S::V, std::uint32_t>) m.u = v;
-    else m.i = v;
+    if constexpr (std::is_same_v<typename S::V, double>)
+        m.f = v;
+    else if constexpr (std::is_same_v<typename S::V, std::uint32_t>)
+        m.u = v;
+    else
+        m.i = v;
     return m;
 }
 
 // The best value a scorer can give (100, 1 or distance 0), where it has one.
 template <typename S>
 constexpr std::optional<typename S::V> perfect_of() {
-    if constexpr (requires { S::kPerfect; }) return S::kPerfect;
-    else return std::nullopt;
+    if constexpr (requires { S::kPerfect; })
+        return S::kPerfect;
+    else
+        return std::nullopt;
 }
 
 // Lowers `at` to `unit` unless it already holds a lower one.
@@ -352,14 +357,18 @@ void put_cell(const ThresholdOf<S>& th, void* out, OutKind kind, std::size_t at,
     using V = typename S::V;
     V kept;
     if (th.none || !th.keep(v)) {
-        if constexpr (std::is_same_v<V, std::uint32_t>) kept = th.miss();
-        else kept = V{0};
+        if constexpr (std::is_same_v<V, std::uint32_t>)
+            kept = th.miss();
+        else
+            kept = V{0};
     } else {
         kept = v;
     }
     if constexpr (std::is_same_v<V, double>) {
-        if (kind == OutKind::f32) value_at<float>(out, at) = static_cast<float>(kept);
-        else value_at<double>(out, at) = kept;
+        if (kind == OutKind::f32)
+            value_at<float>(out, at) = static_cast<float>(kept);
+        else
+            value_at<double>(out, at) = kept;
     } else {
         value_at<V>(out, at) = kept;
     }
@@ -410,8 +419,9 @@ bool packed_symbols_fit(const TextStore& a, const TextStore& b) {
 // row are scored (self-joins need j > i only). Returns a flag per row it served, or an
 // empty vector when it served none (too few queries to fill lanes, or no kernel).
 template <typename S, typename Sink>
-std::vector<std::uint8_t> lane_rounds(const TextStore& qs, const TextStore& cs, const ScorerParams& sp,
-                                      bool upper, const RunOptions& opt, Sink&& sink) {
+std::vector<std::uint8_t> lane_rounds(const TextStore& qs, const TextStore& cs,
+                                      const ScorerParams& sp, bool upper, const RunOptions& opt,
+                                      Sink&& sink) {
     using V = typename S::V;
     const std::size_t rows = qs.size(), cols = cs.size();
     std::vector<std::uint8_t> done;
@@ -468,8 +478,10 @@ std::vector<std::uint8_t> lane_rounds(const TextStore& qs, const TextStore& cs, 
                     for (std::size_t j = 0; j < width; ++j) {
                         if constexpr (kPackedLcs<S>) {
                             const std::size_t m = cs.length(c0 + j);
-                            if (std::is_same_v<S, QRatioScorer> && (n == 0 || m == 0)) row[j] = 0.0;
-                            else row[j] = ratio_from_lcs(n, m, src[j]);
+                            if (std::is_same_v<S, QRatioScorer> && (n == 0 || m == 0))
+                                row[j] = 0.0;
+                            else
+                                row[j] = ratio_from_lcs(n, m, src[j]);
                         } else {
                             row[j] = src[j];
                         }
@@ -543,9 +555,12 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
         const std::size_t b = blk * kColumnBlock, e = std::min(n, b + kColumnBlock);
         Best<S> best(cap);
         const BestNeed<S, ThresholdOf<S>> need{&best, &th, &stop, blk};
-        scan<S>(p, cs, b, e, SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
-            if (th.keep(v)) best.push(v, j);
-        }, sketch);
+        scan<S>(
+            p, cs, b, e, SIZE_MAX, opt.prune, need,
+            [&](std::size_t j, V v) {
+                if (th.keep(v)) best.push(v, j);
+            },
+            sketch);
         parts[blk] = std::move(best).sorted();
         add_progress(opt, e - b);
     });
@@ -566,9 +581,12 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
     const TextStore& cs = self ? qs : *cs_or_self;
     const std::size_t rows = qs.size(), n = cs.size();
     V pad;
-    if constexpr (std::is_same_v<V, double>) pad = std::numeric_limits<double>::quiet_NaN();
-    else if constexpr (std::is_same_v<V, std::uint32_t>) pad = 0xFFFFFFFFu;
-    else pad = std::numeric_limits<std::int64_t>::min();
+    if constexpr (std::is_same_v<V, double>)
+        pad = std::numeric_limits<double>::quiet_NaN();
+    else if constexpr (std::is_same_v<V, std::uint32_t>)
+        pad = 0xFFFFFFFFu;
+    else
+        pad = std::numeric_limits<std::int64_t>::min();
     for (std::size_t i = 0; i < rows * k; ++i) {
         indices[i] = -1;
         value_at<V>(values, i) = pad;
@@ -610,7 +628,8 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
                                   Best<S>& best = *bests[r];
                                   for (std::size_t j = c0; j < c0 + width; ++j) {
                                       const V v = vals[j - c0];
-                                      if (cs.missing(j) || (self && j == r) || !th.keep(v)) continue;
+                                      if (cs.missing(j) || (self && j == r) || !th.keep(v))
+                                          continue;
                                       best.push(v, j);
                                   }
                               });
@@ -631,8 +650,10 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
         scan<S>(p, cs, b, e, self ? r : SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
             if (th.keep(v)) best.push(v, j);
         });
-        if (split == 1) write_row(r, std::move(best).sorted());
-        else parts[u] = std::move(best).sorted();
+        if (split == 1)
+            write_row(r, std::move(best).sorted());
+        else
+            parts[u] = std::move(best).sorted();
         add_progress(opt, e - b);
     });
     if (split > 1) {
@@ -668,9 +689,11 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
         done = lane_rounds<S>(qs, cs, sp, self, opt,
                               [&](std::size_t r, std::size_t c0, std::size_t width, const V* vals) {
                                   std::vector<Hit>& kept = lane_hits[r];
-                                  for (std::size_t j = std::max(c0, self ? r + 1 : 0); j < c0 + width; ++j) {
+                                  for (std::size_t j = std::max(c0, self ? r + 1 : 0);
+                                       j < c0 + width; ++j) {
                                       const V v = vals[j - c0];
-                                      if (!cs.missing(j) && th.keep(v)) kept.push_back(Hit{r, j, v});
+                                      if (!cs.missing(j) && th.keep(v))
+                                          kept.push_back(Hit{r, j, v});
                                   }
                               });
     }
@@ -706,9 +729,12 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
     auto emit = [&](const Hit& h) {
         res.i.push_back(static_cast<std::int64_t>(h.i));
         res.j.push_back(static_cast<std::int64_t>(h.j));
-        if constexpr (std::is_same_v<V, double>) res.f.push_back(h.v);
-        else if constexpr (std::is_same_v<V, std::uint32_t>) res.u.push_back(h.v);
-        else res.s.push_back(h.v);
+        if constexpr (std::is_same_v<V, double>)
+            res.f.push_back(h.v);
+        else if constexpr (std::is_same_v<V, std::uint32_t>)
+            res.u.push_back(h.v);
+        else
+            res.s.push_back(h.v);
     };
     // Rows in order, each from whichever path served it: still sorted by (i, j).
     std::size_t h = 0;
@@ -726,9 +752,12 @@ PairsResult pairs_impl(const TextStore& qs, const TextStore* cs_or_self, const S
 // The sorted-token scorers are the ratio and the partial ratio of each text's
 // sorted-token form (token.hpp); the forms are made once per call, not once per pair.
 bool sorted_form_of(ScorerId id, ScorerId& as) {
-    if (id == ScorerId::token_sort_ratio) as = ScorerId::ratio;
-    else if (id == ScorerId::partial_token_sort_ratio) as = ScorerId::partial_ratio;
-    else return false;
+    if (id == ScorerId::token_sort_ratio)
+        as = ScorerId::ratio;
+    else if (id == ScorerId::partial_token_sort_ratio)
+        as = ScorerId::partial_ratio;
+    else
+        return false;
     return true;
 }
 
@@ -744,8 +773,10 @@ void sorted_forms(const TextStore& in, TextStore& out, const RunOptions& opt) {
     for (const std::string& f : forms) bytes += f.size();
     out.reserve(n, bytes);
     for (std::size_t i = 0; i < n; ++i) {
-        if (in.missing(i)) out.add_missing();
-        else out.add(forms[i].data(), forms[i].size());
+        if (in.missing(i))
+            out.add_missing();
+        else
+            out.add(forms[i].data(), forms[i].size());
     }
     out.seal();
 }
@@ -754,9 +785,12 @@ void sorted_forms(const TextStore& in, TextStore& out, const RunOptions& opt) {
 
 OutKind value_kind(ScorerId id) {
     return with_scorer(id, []<typename S>() {
-        if constexpr (std::is_same_v<typename S::V, double>) return OutKind::f64;
-        else if constexpr (std::is_same_v<typename S::V, std::uint32_t>) return OutKind::u32;
-        else return OutKind::i64;
+        if constexpr (std::is_same_v<typename S::V, double>)
+            return OutKind::f64;
+        else if constexpr (std::is_same_v<typename S::V, std::uint32_t>)
+            return OutKind::u32;
+        else
+            return OutKind::i64;
     });
 }
 
@@ -772,7 +806,8 @@ void cdist(const TextStore& queries, const TextStore& choices, ScorerId id, cons
         sorted_forms(choices, fc, opt);
         return cdist(fq, fc, as, sp, cutoff, out, kind, opt);
     }
-    with_scorer(id, [&]<typename S>() { cdist_impl<S>(queries, choices, sp, cutoff, out, kind, opt); });
+    with_scorer(id,
+                [&]<typename S>() { cdist_impl<S>(queries, choices, sp, cutoff, out, kind, opt); });
 }
 
 std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextStore& choices,
@@ -784,7 +819,8 @@ std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextSto
 }
 
 void top_k(const TextStore& queries, const TextStore* choices, ScorerId id, const ScorerParams& sp,
-           Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values, const RunOptions& opt) {
+           Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values,
+           const RunOptions& opt) {
     if (ScorerId as; sorted_form_of(id, as) && !queries.empty_store()) {
         TextStore fq, fc;
         sorted_forms(queries, fq, opt);
@@ -804,7 +840,8 @@ PairsResult pairs(const TextStore& queries, const TextStore* choices, ScorerId i
         if (choices) sorted_forms(*choices, fc, opt);
         return pairs(fq, choices ? &fc : nullptr, as, sp, cutoff, opt);
     }
-    return with_scorer(id, [&]<typename S>() { return pairs_impl<S>(queries, choices, sp, cutoff, opt); });
+    return with_scorer(
+        id, [&]<typename S>() { return pairs_impl<S>(queries, choices, sp, cutoff, opt); });
 }
 
 std::vector<std::int64_t> components(std::size_t n, const std::int64_t* i, const std::int64_t* j,
@@ -825,8 +862,10 @@ std::vector<std::int64_t> components(std::size_t n, const std::int64_t* i, const
         if ((e & 0xFFFF) == 0xFFFF) engine::interruption_point();
         const std::int64_t a = find(i[e]), b = find(j[e]);
         if (a == b) continue;
-        if (a < b) parent[static_cast<std::size_t>(b)] = a;
-        else parent[static_cast<std::size_t>(a)] = b;
+        if (a < b)
+            parent[static_cast<std::size_t>(b)] = a;
+        else
+            parent[static_cast<std::size_t>(a)] = b;
     }
     for (std::size_t x = 0; x < n; ++x) parent[x] = find(static_cast<std::int64_t>(x));
     return parent;

@@ -65,7 +65,8 @@ std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextSto
 // scorer's value kind) best first; rows with fewer are padded with index -1 and `pad`.
 // choices == nullptr is self mode: the queries against themselves, never a row's own index.
 void top_k(const TextStore& queries, const TextStore* choices, ScorerId id, const ScorerParams& sp,
-           Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values, const RunOptions& opt);
+           Cutoff cutoff, std::size_t k, std::int64_t* indices, void* values,
+           const RunOptions& opt);
 
 // Every kept pair, sorted by (i, j); self mode (choices == nullptr) keeps i < j only.
 struct PairsResult {

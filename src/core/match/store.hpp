@@ -111,7 +111,10 @@ public:
     }
     // False on the first call, true on every later one: whether the store serves more
     // than one search (sketches pay for themselves only then, for cheap scorers).
-    bool reused() const { return uses_.fetch_add(1, std::memory_order_relaxed) > 0 || sketches_ready_.load(std::memory_order_acquire); }
+    bool reused() const {
+        return uses_.fetch_add(1, std::memory_order_relaxed) > 0 ||
+               sketches_ready_.load(std::memory_order_acquire);
+    }
     // 1 where an entry is a single word (sketch.hpp), built with the sketches.
     const std::uint8_t* one_words() const {
         (void)sketches();

@@ -162,7 +162,6 @@ void fill_alignment_avx2(dispatch::KernelTable& t) {
     t.nw_affine_group_i16 = &affine_group_i16;
 }
 
-
 }  // namespace tarnvel::simd::avx2
 
 #endif  // __x86_64__

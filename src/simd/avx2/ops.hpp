@@ -19,10 +19,14 @@ struct Ops {
     static V zero() { return _mm256_setzero_si256(); }
     static V ones() { return _mm256_set1_epi32(-1); }
     static V set1(L x) {
-        if constexpr (sizeof(L) == 1) return _mm256_set1_epi8(static_cast<char>(x));
-        else if constexpr (sizeof(L) == 2) return _mm256_set1_epi16(static_cast<short>(x));
-        else if constexpr (sizeof(L) == 4) return _mm256_set1_epi32(static_cast<int>(x));
-        else return _mm256_set1_epi64x(static_cast<long long>(x));
+        if constexpr (sizeof(L) == 1)
+            return _mm256_set1_epi8(static_cast<char>(x));
+        else if constexpr (sizeof(L) == 2)
+            return _mm256_set1_epi16(static_cast<short>(x));
+        else if constexpr (sizeof(L) == 4)
+            return _mm256_set1_epi32(static_cast<int>(x));
+        else
+            return _mm256_set1_epi64x(static_cast<long long>(x));
     }
     static V load(const void* p) { return _mm256_loadu_si256(static_cast<const V*>(p)); }
     static void store(void* p, V v) { _mm256_storeu_si256(static_cast<V*>(p), v); }
@@ -30,7 +34,7 @@ struct Ops {
     static V and_(V a, V b) { return _mm256_and_si256(a, b); }
     static V or_(V a, V b) { return _mm256_or_si256(a, b); }
     static V xor_(V a, V b) { return _mm256_xor_si256(a, b); }
-    static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }  // ~a & b
+    static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }             // ~a & b
     static V nor_or(V a, V b, V c) { return or_(a, xor_(or_(b, c), ones())); }  // a | ~(b | c)
 
     static V add(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_add_epi, , a, b); }
@@ -38,25 +42,44 @@ struct Ops {
     // Signed compares; all-ones lanes where true.
     static V cmpgt(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_cmpgt_epi, , a, b); }
     static V cmpeq(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_cmpeq_epi, , a, b); }
-    static V min_u(V a, V b) requires(sizeof(L) == 4) { return _mm256_min_epu32(a, b); }
-    static V min_s(V a, V b) requires(sizeof(L) == 4) { return _mm256_min_epi32(a, b); }
+    static V min_u(V a, V b)
+        requires(sizeof(L) == 4)
+    {
+        return _mm256_min_epu32(a, b);
+    }
+    static V min_s(V a, V b)
+        requires(sizeof(L) == 4)
+    {
+        return _mm256_min_epi32(a, b);
+    }
 
     template <int N>
-    static V srli(V v) requires(sizeof(L) == 8) { return _mm256_srli_epi64(v, N); }
+    static V srli(V v)
+        requires(sizeof(L) == 8)
+    {
+        return _mm256_srli_epi64(v, N);
+    }
     template <int N>
-    static V slli(V v) requires(sizeof(L) == 8) { return _mm256_slli_epi64(v, N); }
-    static V srl(V v, int n) requires(sizeof(L) == 8) {
+    static V slli(V v)
+        requires(sizeof(L) == 8)
+    {
+        return _mm256_slli_epi64(v, N);
+    }
+    static V srl(V v, int n)
+        requires(sizeof(L) == 8)
+    {
         return _mm256_srl_epi64(v, _mm_cvtsi32_si128(n));
     }
 
     // Bit counts per byte by a nibble table lookup (AVX2 has no vector popcount), and the
     // sums of adjacent byte / word pairs (counts are small, so nothing saturates).
     static V byte_popcount(V x) {
-        const V table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,
-                                         0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+        const V table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2,
+                                         1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
         const V nib = _mm256_set1_epi8(0x0F);
-        return _mm256_add_epi8(_mm256_shuffle_epi8(table, _mm256_and_si256(x, nib)),
-                               _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib)));
+        return _mm256_add_epi8(
+            _mm256_shuffle_epi8(table, _mm256_and_si256(x, nib)),
+            _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib)));
     }
     static V sum_byte_pairs(V c) { return _mm256_maddubs_epi16(c, _mm256_set1_epi8(1)); }
     static V sum_word_pairs(V c) { return _mm256_madd_epi16(c, _mm256_set1_epi16(1)); }
@@ -64,39 +87,63 @@ struct Ops {
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
-    static V shift_up(V v, V fill) requires(sizeof(L) == 4) {
+    static V shift_up(V v, V fill)
+        requires(sizeof(L) == 4)
+    {
         constexpr auto src = [](int i) { return i >= S ? i - S : 0; };
-        const V idx = _mm256_setr_epi32(src(0), src(1), src(2), src(3), src(4), src(5), src(6), src(7));
+        const V idx =
+            _mm256_setr_epi32(src(0), src(1), src(2), src(3), src(4), src(5), src(6), src(7));
         return _mm256_blend_epi32(_mm256_permutevar8x32_epi32(v, idx), fill, (1 << S) - 1);
     }
 
     // --- 64-bit lanes: building from scalars, masks, gathers ---
-    static V from_lanes(const std::uint64_t* e) requires(sizeof(L) == 8) {
+    static V from_lanes(const std::uint64_t* e)
+        requires(sizeof(L) == 8)
+    {
         return _mm256_set_epi64x(static_cast<long long>(e[3]), static_cast<long long>(e[2]),
                                  static_cast<long long>(e[1]), static_cast<long long>(e[0]));
     }
-    static V iota() requires(sizeof(L) == 8) { return _mm256_set_epi64x(3, 2, 1, 0); }
-    static V lane0(std::uint64_t x) requires(sizeof(L) == 8) {
+    static V iota()
+        requires(sizeof(L) == 8)
+    {
+        return _mm256_set_epi64x(3, 2, 1, 0);
+    }
+    static V lane0(std::uint64_t x)
+        requires(sizeof(L) == 8)
+    {
         return _mm256_set_epi64x(0, 0, 0, static_cast<long long>(x));
     }
-    static std::uint64_t last_lane(V v) requires(sizeof(L) == 8) {
+    static std::uint64_t last_lane(V v)
+        requires(sizeof(L) == 8)
+    {
         return static_cast<std::uint64_t>(_mm256_extract_epi64(v, 3));
     }
     // Lanes moved up by one; lane 0 takes x.
-    static V rotate_in(V v, std::uint64_t x) requires(sizeof(L) == 8) {
+    static V rotate_in(V v, std::uint64_t x)
+        requires(sizeof(L) == 8)
+    {
         return _mm256_blend_epi32(_mm256_permute4x64_epi64(v, 0x93),
                                   _mm256_set1_epi64x(static_cast<long long>(x)), 0x03);
     }
-    static M mask_bits(unsigned bits) requires(sizeof(L) == 8) {
+    static M mask_bits(unsigned bits)
+        requires(sizeof(L) == 8)
+    {
         const V lane_bits = _mm256_set_epi64x(8, 4, 2, 1);
         return _mm256_cmpeq_epi64(
-            _mm256_and_si256(_mm256_set1_epi64x(static_cast<long long>(bits)), lane_bits), lane_bits);
+            _mm256_and_si256(_mm256_set1_epi64x(static_cast<long long>(bits)), lane_bits),
+            lane_bits);
     }
-    static M gt_mask(V a, V b) requires(sizeof(L) == 8) { return _mm256_cmpgt_epi64(a, b); }
+    static M gt_mask(V a, V b)
+        requires(sizeof(L) == 8)
+    {
+        return _mm256_cmpgt_epi64(a, b);
+    }
     static V select(M m, V if_false, V if_true) { return _mm256_blendv_epi8(if_false, if_true, m); }
     static V add_masked(V a, M m, V b) { return add(a, _mm256_and_si256(b, m)); }
     // base[idx[l]] where m is set, 0 elsewhere.
-    static V gather(const std::uint64_t* base, V idx, M m) requires(sizeof(L) == 8) {
+    static V gather(const std::uint64_t* base, V idx, M m)
+        requires(sizeof(L) == 8)
+    {
         return _mm256_mask_i64gather_epi64(_mm256_setzero_si256(),
                                            reinterpret_cast<const long long*>(base), idx, m, 8);
     }

@@ -20,7 +20,9 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi2,popcnt"))), apply_to = function)
+#pragma clang attribute push(                                                       \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi2,popcnt"))), \
+    apply_to = function)
 #else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi2,popcnt")
@@ -57,9 +59,9 @@ struct Ops16 : OpsBase<std::int16_t, std::uint16_t> {
     }
     // Lane 0 from lane 31 of prev, lane j from lane j - 1 of cur (indices >= 32 pick cur).
     static V shift_in(V prev, V cur) {
-        const V idx = _mm512_set_epi16(62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49,
-                                       48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35,
-                                       34, 33, 32, 31);
+        const V idx =
+            _mm512_set_epi16(62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45,
+                             44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31);
         return _mm512_permutex2var_epi16(prev, idx, cur);
     }
     static V load_sym(const S* p) { return loadv(p); }
@@ -166,7 +168,6 @@ void fill_alignment_avx512(dispatch::KernelTable& t) {
     t.nw_linear_group_i16 = &linear_group_i16;
     t.nw_affine_group_i16 = &affine_group_i16;
 }
-
 
 }  // namespace tarnvel::simd::avx512
 

@@ -19,10 +19,14 @@ struct Ops {
     static V zero() { return _mm512_setzero_si512(); }
     static V ones() { return _mm512_set1_epi32(-1); }
     static V set1(L x) {
-        if constexpr (sizeof(L) == 1) return _mm512_set1_epi8(static_cast<char>(x));
-        else if constexpr (sizeof(L) == 2) return _mm512_set1_epi16(static_cast<short>(x));
-        else if constexpr (sizeof(L) == 4) return _mm512_set1_epi32(static_cast<int>(x));
-        else return _mm512_set1_epi64(static_cast<long long>(x));
+        if constexpr (sizeof(L) == 1)
+            return _mm512_set1_epi8(static_cast<char>(x));
+        else if constexpr (sizeof(L) == 2)
+            return _mm512_set1_epi16(static_cast<short>(x));
+        else if constexpr (sizeof(L) == 4)
+            return _mm512_set1_epi32(static_cast<int>(x));
+        else
+            return _mm512_set1_epi64(static_cast<long long>(x));
     }
     static V load(const void* p) { return _mm512_loadu_si512(p); }
     static void store(void* p, V v) { _mm512_storeu_si512(p, v); }
@@ -31,35 +35,59 @@ struct Ops {
     static V or_(V a, V b) { return _mm512_or_si512(a, b); }
     static V xor_(V a, V b) { return _mm512_xor_si512(a, b); }
     static V andnot(V a, V b) { return _mm512_andnot_si512(a, b); }  // ~a & b
-    static V nor_or(V a, V b, V c) { return _mm512_ternarylogic_epi64(a, b, c, 0xF1); }  // a | ~(b | c)
+    static V nor_or(V a, V b, V c) {
+        return _mm512_ternarylogic_epi64(a, b, c, 0xF1);
+    }  // a | ~(b | c)
 
     static V add(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_add_epi, , a, b); }
     static V sub(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_sub_epi, , a, b); }
     // Signed compares, widened from the lane mask to all-ones lanes where true.
     template <class K>
-    static V widen(K k) { TARNVEL_BY_WIDTH(L, _mm512_movm_epi, , k); }
+    static V widen(K k) {
+        TARNVEL_BY_WIDTH(L, _mm512_movm_epi, , k);
+    }
     static V cmpgt(V a, V b) { return widen(gt_bits(a, b)); }
     static V cmpeq(V a, V b) { return widen(eq_bits(a, b)); }
     static auto gt_bits(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_cmpgt_epi, _mask, a, b); }
     static auto eq_bits(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_cmpeq_epi, _mask, a, b); }
-    static V min_u(V a, V b) requires(sizeof(L) == 4) { return _mm512_min_epu32(a, b); }
-    static V min_s(V a, V b) requires(sizeof(L) == 4) { return _mm512_min_epi32(a, b); }
+    static V min_u(V a, V b)
+        requires(sizeof(L) == 4)
+    {
+        return _mm512_min_epu32(a, b);
+    }
+    static V min_s(V a, V b)
+        requires(sizeof(L) == 4)
+    {
+        return _mm512_min_epi32(a, b);
+    }
 
     template <int N>
-    static V srli(V v) requires(sizeof(L) == 8) { return _mm512_srli_epi64(v, N); }
+    static V srli(V v)
+        requires(sizeof(L) == 8)
+    {
+        return _mm512_srli_epi64(v, N);
+    }
     template <int N>
-    static V slli(V v) requires(sizeof(L) == 8) { return _mm512_slli_epi64(v, N); }
-    static V srl(V v, int n) requires(sizeof(L) == 8) {
+    static V slli(V v)
+        requires(sizeof(L) == 8)
+    {
+        return _mm512_slli_epi64(v, N);
+    }
+    static V srl(V v, int n)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_srl_epi64(v, _mm_cvtsi32_si128(n));
     }
 
     // Bit counts per byte by a nibble table lookup (the target has no vector popcount),
     // and the sums of adjacent byte / word pairs (counts are small, so nothing saturates).
     static V byte_popcount(V x) {
-        const V table = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+        const V table =
+            _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
         const V nib = _mm512_set1_epi8(0x0F);
-        return _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nib)),
-                               _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib)));
+        return _mm512_add_epi8(
+            _mm512_shuffle_epi8(table, _mm512_and_si512(x, nib)),
+            _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib)));
     }
     static V sum_byte_pairs(V c) { return _mm512_maddubs_epi16(c, _mm512_set1_epi8(1)); }
     static V sum_word_pairs(V c) { return _mm512_madd_epi16(c, _mm512_set1_epi16(1)); }
@@ -67,43 +95,77 @@ struct Ops {
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
-    static V shift_up(V v, V fill) requires(sizeof(L) == 4) {
+    static V shift_up(V v, V fill)
+        requires(sizeof(L) == 4)
+    {
         return _mm512_alignr_epi32(v, fill, 16 - S);
     }
     // The first n (< kLanes) lanes from p, `fill` in the others; never reads past them.
-    static V load_first(const void* p, std::size_t n, V fill) requires(sizeof(L) == 4) {
+    static V load_first(const void* p, std::size_t n, V fill)
+        requires(sizeof(L) == 4)
+    {
         return _mm512_mask_loadu_epi32(fill, static_cast<__mmask16>((1u << n) - 1), p);
     }
-    static void store_first(void* p, V v, std::size_t n) requires(sizeof(L) == 4) {
+    static void store_first(void* p, V v, std::size_t n)
+        requires(sizeof(L) == 4)
+    {
         _mm512_mask_storeu_epi32(p, static_cast<__mmask16>((1u << n) - 1), v);
     }
 
     // --- 64-bit lanes: building from scalars, masks, gathers ---
-    static V from_lanes(const std::uint64_t* e) requires(sizeof(L) == 8) {
+    static V from_lanes(const std::uint64_t* e)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_set_epi64(static_cast<long long>(e[7]), static_cast<long long>(e[6]),
                                 static_cast<long long>(e[5]), static_cast<long long>(e[4]),
                                 static_cast<long long>(e[3]), static_cast<long long>(e[2]),
                                 static_cast<long long>(e[1]), static_cast<long long>(e[0]));
     }
-    static V iota() requires(sizeof(L) == 8) { return _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0); }
-    static V lane0(std::uint64_t x) requires(sizeof(L) == 8) {
+    static V iota()
+        requires(sizeof(L) == 8)
+    {
+        return _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    }
+    static V lane0(std::uint64_t x)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_maskz_mov_epi64(1, _mm512_set1_epi64(static_cast<long long>(x)));
     }
-    static std::uint64_t last_lane(V v) requires(sizeof(L) == 8) {
+    static std::uint64_t last_lane(V v)
+        requires(sizeof(L) == 8)
+    {
         return static_cast<std::uint64_t>(_mm256_extract_epi64(_mm512_extracti64x4_epi64(v, 1), 3));
     }
     // Lanes moved up by one; lane 0 takes x.
-    static V rotate_in(V v, std::uint64_t x) requires(sizeof(L) == 8) {
+    static V rotate_in(V v, std::uint64_t x)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_alignr_epi64(v, _mm512_set1_epi64(static_cast<long long>(x)), 7);
     }
-    static M mask_bits(unsigned bits) requires(sizeof(L) == 8) { return static_cast<M>(bits); }
-    static M gt_mask(V a, V b) requires(sizeof(L) == 8) { return _mm512_cmpgt_epu64_mask(a, b); }
-    static V select(M m, V if_false, V if_true) requires(sizeof(L) == 8) {
+    static M mask_bits(unsigned bits)
+        requires(sizeof(L) == 8)
+    {
+        return static_cast<M>(bits);
+    }
+    static M gt_mask(V a, V b)
+        requires(sizeof(L) == 8)
+    {
+        return _mm512_cmpgt_epu64_mask(a, b);
+    }
+    static V select(M m, V if_false, V if_true)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_mask_mov_epi64(if_false, m, if_true);
     }
-    static V add_masked(V a, M m, V b) requires(sizeof(L) == 8) { return _mm512_mask_add_epi64(a, m, a, b); }
+    static V add_masked(V a, M m, V b)
+        requires(sizeof(L) == 8)
+    {
+        return _mm512_mask_add_epi64(a, m, a, b);
+    }
     // base[idx[l]] where m is set, 0 elsewhere.
-    static V gather(const std::uint64_t* base, V idx, M m) requires(sizeof(L) == 8) {
+    static V gather(const std::uint64_t* base, V idx, M m)
+        requires(sizeof(L) == 8)
+    {
         return _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), m, idx,
                                            reinterpret_cast<const long long*>(base), 8);
     }

@@ -3,8 +3,12 @@
 // lane layers (src/simd/<target>/ops.hpp), whose intrinsics differ only in that number.
 #pragma once
 
-#define TARNVEL_BY_WIDTH(L, prefix, suffix, ...)                         \
-    if constexpr (sizeof(L) == 1) return prefix##8##suffix(__VA_ARGS__);       \
-    else if constexpr (sizeof(L) == 2) return prefix##16##suffix(__VA_ARGS__); \
-    else if constexpr (sizeof(L) == 4) return prefix##32##suffix(__VA_ARGS__); \
-    else return prefix##64##suffix(__VA_ARGS__)
+#define TARNVEL_BY_WIDTH(L, prefix, suffix, ...) \
+    if constexpr (sizeof(L) == 1)                \
+        return prefix##8##suffix(__VA_ARGS__);   \
+    else if constexpr (sizeof(L) == 2)           \
+        return prefix##16##suffix(__VA_ARGS__);  \
+    else if constexpr (sizeof(L) == 4)           \
+        return prefix##32##suffix(__VA_ARGS__);  \
+    else                                         \
+        return prefix##64##suffix(__VA_ARGS__)
