@@ -112,42 +112,6 @@ struct Ops64 : OpsBase<std::int64_t, std::uint64_t> {
 
 #include "simd/generic/alignment.inc"
 
-std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_linear_striped<Ops16>(a, n, rb, m, s, w);
-}
-std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_linear_striped<Ops32>(a, n, rb, m, s, w);
-}
-std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return nw_linear_striped<Ops64>(a, n, rb, m, s, w);
-}
-std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return nw_affine_striped<Ops16>(a, n, rb, m, s, w);
-}
-std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return nw_affine_striped<Ops32>(a, n, rb, m, s, w);
-}
-std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return nw_affine_blocks<Ops64>(a, n, rb, m, s, w);
-}
-
-void linear_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
-                      const std::size_t* lens, std::size_t count, std::size_t cols,
-                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
-    nw_linear_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
-}
-void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t* cs,
-                      const std::size_t* lens, std::size_t count, std::size_t cols,
-                      const std::int16_t* s, std::int16_t* w, std::int16_t* out) {
-    nw_affine_group<Ops16>(q, n, cs, lens, count, cols, s, w, out);
-}
-
 }  // namespace
 
 #if defined(__clang__)
@@ -157,17 +121,7 @@ void affine_group_i16(const std::uint16_t* q, std::size_t n, const std::uint16_t
 #endif
 #pragma GCC diagnostic pop
 
-void fill_alignment_avx512(dispatch::KernelTable& t) {
-    t.nw_linear_i16 = &linear_i16;
-    t.nw_linear_i32 = &linear_i32;
-    t.nw_linear_i64 = &linear_i64;
-    t.nw_affine_i16 = &affine_i16;
-    t.nw_affine_i32 = &affine_i32;
-    t.nw_affine_i64 = &affine_i64;
-    t.nw_group_lanes = Ops16::L;
-    t.nw_linear_group_i16 = &linear_group_i16;
-    t.nw_affine_group_i16 = &affine_group_i16;
-}
+void fill_alignment_avx512(dispatch::KernelTable& t) { fill_alignment_slots(t); }
 
 }  // namespace tarnvel::simd::avx512
 
