@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/alignment/alignment_kernels.hpp"
 #include "core/common/text.hpp"
 #include "core/fuzz/extract_kernels.hpp"
 #include "core/levenshtein/levenshtein_packed.hpp"
@@ -24,12 +25,7 @@ namespace {
 }  // namespace tarnvel::simd::avx2
 
 // Only called once the processor is known to have every avx2 feature.
-namespace tarnvel::simd::avx2 {
-void fill_alignment_avx2(dispatch::KernelTable& t);  // avx2/alignment.cpp
-}
-
 void tarnvel::dispatch::fill_kernels_avx2(KernelTable& t) {
-    simd::avx2::fill_alignment_avx2(t);
     simd::avx2::fill_generic<simd::avx2::Ops>(t);
     // The scalar extraction loop, built with hardware popcnt and the wider instruction set.
     t.indel_ratio_word_many = [](const std::uint64_t* peq, std::size_t query_len,

@@ -53,6 +53,27 @@ struct Ops {
         return _mm256_min_epi32(a, b);
     }
 
+    // Signed maximum; AVX2 has none for 64-bit lanes, so a compare and a blend.
+    static V max_s(V a, V b)
+        requires(sizeof(L) >= 2)
+    {
+        if constexpr (sizeof(L) == 8)
+            return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi64(b, a));
+        else
+            TARNVEL_BY_WIDTH(L, _mm256_max_epi, , a, b);
+    }
+    // eq where x == y, else ne; x where a > b (signed), else y; whether some lane of a > b.
+    static V select_eq(V x, V y, V eq, V ne) { return _mm256_blendv_epi8(ne, eq, cmpeq(x, y)); }
+    static V select_gt(V a, V b, V x, V y) { return _mm256_blendv_epi8(y, x, cmpgt(a, b)); }
+    static bool any_gt(V a, V b) { return _mm256_movemask_epi8(cmpgt(a, b)) != 0; }
+    // Lane 0 from the last lane of prev, lane j from lane j - 1 of cur.
+    static V shift_in(V prev, V cur)
+        requires(sizeof(L) >= 2)
+    {
+        return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21),
+                                  16 - static_cast<int>(sizeof(L)));
+    }
+
     template <int N>
     static V srli(V v)
         requires(sizeof(L) == 8)

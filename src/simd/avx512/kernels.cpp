@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/alignment/alignment_kernels.hpp"
 #include "core/common/text.hpp"
 #include "core/fuzz/ratio_formula.hpp"
 #include "core/levenshtein/levenshtein_packed.hpp"
@@ -30,12 +31,7 @@ namespace {
 }  // namespace tarnvel::simd::avx512
 
 // Only called once the processor is known to have every avx512 feature.
-namespace tarnvel::simd::avx512 {
-void fill_alignment_avx512(dispatch::KernelTable& t);  // avx512/alignment.cpp
-}
-
 void tarnvel::dispatch::fill_kernels_avx512(KernelTable& t) {
-    simd::avx512::fill_alignment_avx512(t);
     simd::avx512::fill_generic<simd::avx512::Ops>(t);
     t.indel_lanes[0] = &simd::avx512::indel_lanes16;
     t.indel_lanes[1] = &simd::avx512::indel_lanes32;

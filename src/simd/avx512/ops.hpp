@@ -61,6 +61,32 @@ struct Ops {
         return _mm512_min_epi32(a, b);
     }
 
+    static V max_s(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_max_epi, , a, b); }
+    // eq where x == y, else ne; x where a > b (signed), else y; whether some lane of a > b.
+    static V select_eq(V x, V y, V eq, V ne) {
+        TARNVEL_BY_WIDTH(L, _mm512_mask_blend_epi, , eq_bits(x, y), ne, eq);
+    }
+    static V select_gt(V a, V b, V x, V y) {
+        TARNVEL_BY_WIDTH(L, _mm512_mask_blend_epi, , gt_bits(a, b), y, x);
+    }
+    static bool any_gt(V a, V b) { return gt_bits(a, b) != 0; }
+    // Lane 0 from the last lane of prev, lane j from lane j - 1 of cur.
+    static V shift_in(V prev, V cur)
+        requires(sizeof(L) >= 2)
+    {
+        if constexpr (sizeof(L) == 2) {
+            // Indices >= 32 pick cur.
+            const V idx =
+                _mm512_set_epi16(62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46,
+                                 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31);
+            return _mm512_permutex2var_epi16(prev, idx, cur);
+        } else if constexpr (sizeof(L) == 4) {
+            return _mm512_alignr_epi32(cur, prev, 15);
+        } else {
+            return _mm512_alignr_epi64(cur, prev, 7);
+        }
+    }
+
     template <int N>
     static V srli(V v)
         requires(sizeof(L) == 8)

@@ -20,38 +20,15 @@ namespace {
 // for the baseline instruction set).
 struct PortableTag {};
 
-std::int16_t linear_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return core::detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int32_t linear_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return core::detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int64_t linear_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return core::detail::nw_linear_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int16_t affine_i16(const std::uint16_t* a, std::size_t n, const std::uint16_t* rb,
-                        std::size_t m, const std::int16_t* s, std::int16_t* w) {
-    return core::detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int32_t affine_i32(const std::uint32_t* a, std::size_t n, const std::uint32_t* rb,
-                        std::size_t m, const std::int32_t* s, std::int32_t* w) {
-    return core::detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-std::int64_t affine_i64(const std::uint64_t* a, std::size_t n, const std::uint64_t* rb,
-                        std::size_t m, const std::int64_t* s, std::int64_t* w) {
-    return core::detail::nw_affine_diagonals<PortableTag>(a, n, rb, m, s, w);
-}
-
 void fill_alignment_portable(dispatch::KernelTable& t) {
-    t.nw_linear_i16 = &linear_i16;
-    t.nw_linear_i32 = &linear_i32;
-    t.nw_linear_i64 = &linear_i64;
-    t.nw_affine_i16 = &affine_i16;
-    t.nw_affine_i32 = &affine_i32;
-    t.nw_affine_i64 = &affine_i64;
+    using core::detail::nw_affine_diagonals;
+    using core::detail::nw_linear_diagonals;
+    t.nw_linear_i16 = &nw_linear_diagonals<PortableTag>;
+    t.nw_linear_i32 = &nw_linear_diagonals<PortableTag>;
+    t.nw_linear_i64 = &nw_linear_diagonals<PortableTag>;
+    t.nw_affine_i16 = &nw_affine_diagonals<PortableTag>;
+    t.nw_affine_i32 = &nw_affine_diagonals<PortableTag>;
+    t.nw_affine_i64 = &nw_affine_diagonals<PortableTag>;
 }
 
 }  // namespace
