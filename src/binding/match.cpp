@@ -5,6 +5,7 @@
 // holding a core::match::TextStore), and running the bulk shapes with the lock released,
 // answering Ctrl-C and reporting progress through the calling thread's waiter.
 // Every function takes plain objects; the package's wrappers are the public API.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -284,6 +285,13 @@ bool fold_append(const FoldCache& cache, const std::uint8_t* b, std::size_t n, P
     if (blk.cap - base < n) blk.grow(base + n);
     char* o = blk.bytes.get() + base;
     std::size_t i = 0;
+    // Eight bytes at a time while they are all ASCII (most texts are, start to end).
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, b + i, 8);
+        if (word & 0x8080808080808080ull) break;
+        for (std::size_t k = 0; k < 8; ++k) o[i + k] = kAsciiFold.to[b[i + k]];
+    }
     for (; i < n && b[i] < 0x80; ++i) o[i] = kAsciiFold.to[b[i]];
     std::size_t w = i;
     ascii = true;
@@ -403,21 +411,23 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
     // seal() replaces them with views of the store's buffer.
     std::vector<core::Text>& views = store->staging();
     views.assign(static_cast<std::size_t>(n), core::Text());
-    std::size_t bytes = 0;
+    // Each item is fetched once, kAhead before its turn, when its header is prefetched.
+    PyObject* ring[kAhead];
+    for (Py_ssize_t k = 0; k < std::min(n, kAhead); ++k) ring[k] = item_at(k);
     for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = ring[i % kAhead];
         if (i + kAhead < n) {
-            const char* ahead = reinterpret_cast<const char*>(item_at(i + kAhead));
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 63);
+            PyObject* ahead = item_at(i + kAhead);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead));
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 63);
+            ring[i % kAhead] = ahead;
         }
-        PyObject* item = item_at(i);
         if (!item) throw PyError{};
         if (PyUnicode_Check(item)) {
             Py_ssize_t len = 0;
             const char* u = PyUnicode_AsUTF8AndSize(item, &len);
             if (!u) throw PyError{};
             views[static_cast<std::size_t>(i)] = core::Text(u, static_cast<std::size_t>(len));
-            bytes += static_cast<std::size_t>(len);
         } else if (is_missing(item)) {
             views[static_cast<std::size_t>(i)] = core::Text();
         } else {
