@@ -397,7 +397,7 @@ void add_text(TextStore& store, PyObject* item, int mode, PyObject* fn, std::str
 // rare text the native processor leaves to it (and whatever the collector runs), and
 // neither can change that list, so every item and its UTF-8 view outlive the call.
 std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, const char* what) {
-    constexpr Py_ssize_t kAhead = 16;
+    constexpr Py_ssize_t kAhead = 64;
     // Strings per unit of the processing pass: a few tens of microseconds each.
     constexpr std::size_t kPackBlock = 4096;
     const bool is_list = PyList_CheckExact(seq);
