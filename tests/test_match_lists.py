@@ -104,3 +104,35 @@ def test_plain_list_errors_and_tuples_across_blocks(rng):
     exp = tm.extract("saint", c, limit=7)
     assert tm.extract("saint", tuple(items), processor="default", limit=7) == exp
     assert tm.extract("saint", items, processor="default", limit=7) == exp
+
+
+def test_threads_packing_lists_with_cold_characters_at_once(rng):
+    # Workers of one call read the fold cache while another thread's call fills it with
+    # characters of its own fresh stretch: every result must be the one-thread result.
+    import threading
+
+    lists = []
+    for t in range(4):
+        fresh = fresh_characters(rng, 30)
+        items = mixed_list(random.Random(f"{SEED}:threads:{t}"), BLOCK + 500)
+        lists.append([s + rng.choice(fresh) if isinstance(s, str) and i % 7 == 0 else s
+                      for i, s in enumerate(items)])
+    want = [[default_process(s) if isinstance(s, str) else None for s in items] for items in lists]
+    expect = [ref_extract("ratio", "san port", items, "default", None, 3) for items in lists]
+    errors = []
+
+    def work(t):
+        try:
+            for _ in range(3):
+                same(tm.extract("san port", lists[t], processor="default", limit=3), expect[t])
+                c = tm.Choices(lists[t], processor="default")
+                assert [c.processed(i) for i in range(len(lists[t]))] == want[t]
+        except BaseException as e:  # reported on the main thread
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(4)]
+    for th in threads:
+        th.start()
+    for th in threads:
+        th.join()
+    assert not errors, errors
