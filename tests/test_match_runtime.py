@@ -34,6 +34,9 @@ CALLS = {
     "top_k": "r = tm.top_k(texts[:2000], choices, scorer='token_set_ratio', k=3)",
     "pairs": "r = tm.pairs(texts[:3000], choices, scorer='wratio', score_cutoff=50)",
     "dedupe": "r = tm.dedupe(texts[:60000], scorer='token_ratio', score_cutoff=99)",
+    # A plain list: each call collects and processes all 300,000 texts again.
+    "extract_list": ("r = [tm.extract_one(q, texts, scorer='ratio', processor='default') "
+                     "for q in texts[:3000]]"),
 }
 
 

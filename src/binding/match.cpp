@@ -5,6 +5,8 @@
 // holding a core::match::TextStore), and running the bulk shapes with the lock released,
 // answering Ctrl-C and reporting progress through the calling thread's waiter.
 // Every function takes plain objects; the package's wrappers are the public API.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -107,8 +109,11 @@ bool is_missing(PyObject* item) {
 // text with a character whose lower form holds an alphanumeric space (none exists today;
 // the check keeps strip() and the space test equal should one appear).
 struct FoldedCp {
-    std::uint8_t state = 0;  // 0 unknown, 1 known, 2 needs the Python definition
+    // 0 unknown, 1 known, 2 needs the Python definition. Set last, with release order:
+    // workers read the entries without the interpreter lock (see peek).
+    std::atomic<std::uint8_t> state{0};
     std::uint8_t size = 0;
+    bool ascii = true;  // every byte of the folded form is ASCII
     char bytes[14] = {};
 };
 
@@ -123,12 +128,22 @@ public:
         } else {
             slot = &wide_[cp];
         }
-        if (slot->state == 0) fill(cp, *slot);
+        if (slot->state.load(std::memory_order_relaxed) == 0) fill(cp, *slot);
         return *slot;
+    }
+    // The entry of a code point of the Basic Multilingual Plane once it is known, for a
+    // thread that may not hold the lock (nothing is filled then): null when unknown.
+    // Known entries never change, so the acquire load is all a reader needs.
+    const FoldedCp* peek(std::uint32_t cp) const {
+        if (cp >= kDirect) return nullptr;
+        const FoldedCp& f = direct_[cp];
+        return f.state.load(std::memory_order_acquire) == 0 ? nullptr : &f;
     }
 
 private:
-    static constexpr std::uint32_t kDirect = 0x3000;
+    // The whole BMP (1 MiB, touched only where texts have such characters), so that a
+    // worker finds every character of common scripts without the lock.
+    static constexpr std::uint32_t kDirect = 0x10000;
 
     static bool call_bool(PyObject* ch, const char* method) {
         PyObject* r = PyObject_CallMethod(ch, method, nullptr);
@@ -141,7 +156,7 @@ private:
 
     static void fill(std::uint32_t cp, FoldedCp& out) {
         if (cp == 0x3A3) {
-            out.state = 2;
+            out.state.store(2, std::memory_order_release);
             return;
         }
         PyObject* one = PyUnicode_FromOrdinal(static_cast<int>(cp));
@@ -168,7 +183,7 @@ private:
                 continue;
             }
             if (call_bool(ch, "isspace")) {
-                out.state = 2;
+                out.state.store(2, std::memory_order_release);
                 return;
             }
             Py_ssize_t len = 0;
@@ -177,12 +192,13 @@ private:
             r.append(u, static_cast<std::size_t>(len));
         }
         if (r.size() > sizeof(out.bytes)) {
-            out.state = 2;
+            out.state.store(2, std::memory_order_release);
             return;
         }
         std::memcpy(out.bytes, r.data(), r.size());
         out.size = static_cast<std::uint8_t>(r.size());
-        out.state = 1;
+        out.ascii = core::is_ascii(r.data(), r.size());
+        out.state.store(1, std::memory_order_release);
     }
 
     FoldedCp direct_[kDirect];
@@ -233,11 +249,107 @@ bool default_process_native(const char* s, std::size_t n, std::string& out) {
         }
         const std::uint32_t cp = core::next_code_point(b, i);
         const FoldedCp& f = fold_cache().get(cp);
-        if (f.state != 1) return false;
+        if (f.state.load(std::memory_order_relaxed) != 1) return false;
         out.append(f.bytes, f.size);
     }
     strip_spaces(out);
     return true;
+}
+
+// Entries whose processing waits for the calling thread (in the flags while building).
+constexpr std::uint8_t kPending = 0x80;
+
+// One block of a bulk pack: the processed bytes of its entries, in order (none for a
+// missing or pending entry), and whether any entry is pending. The buffer is raw (never
+// zero-filled) and grows only for the rare text whose fold is longer than itself.
+struct PackBlock {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0, cap = 0;
+    bool pending = false;
+
+    void grow(std::size_t need) {
+        const std::size_t cap2 = std::max(need, cap * 2);
+        auto more = std::unique_ptr<char[]>(new char[cap2]);
+        if (size) std::memcpy(more.get(), bytes.get(), size);
+        bytes = std::move(more);
+        cap = cap2;
+    }
+};
+
+// default_process_native for a thread that may not hold the lock: appends the processed
+// form of s to blk and tells whether it is all ASCII; false (blk left as it was) when a
+// character's fold is not known yet or needs the Python definition.
+bool fold_append(const FoldCache& cache, const std::uint8_t* b, std::size_t n, PackBlock& blk,
+                 bool& ascii) {
+    const std::size_t base = blk.size;
+    if (blk.cap - base < n) blk.grow(base + n);
+    char* o = blk.bytes.get() + base;
+    std::size_t i = 0;
+    // Eight bytes at a time while they are all ASCII (most texts are, start to end).
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, b + i, 8);
+        if (word & 0x8080808080808080ull) break;
+        for (std::size_t k = 0; k < 8; ++k) o[i + k] = kAsciiFold.to[b[i + k]];
+    }
+    for (; i < n && b[i] < 0x80; ++i) o[i] = kAsciiFold.to[b[i]];
+    std::size_t w = i;
+    ascii = true;
+    while (i < n) {
+        if (b[i] < 0x80) {
+            if (blk.cap - base < w + 1) blk.grow(base + w + 1 + (n - i));
+            blk.bytes[base + w++] = kAsciiFold.to[b[i++]];
+            continue;
+        }
+        const std::uint32_t cp = core::next_code_point(b, i);
+        const FoldedCp* f = cache.peek(cp);
+        if (!f || f->state.load(std::memory_order_relaxed) != 1) return false;
+        if (blk.cap - base < w + f->size) blk.grow(base + w + f->size + (n - i));
+        std::memcpy(blk.bytes.get() + base + w, f->bytes, f->size);
+        w += f->size;
+        ascii = ascii && f->ascii;
+    }
+    char* t = blk.bytes.get() + base;
+    std::size_t s = 0;
+    while (w > 0 && t[w - 1] == ' ') --w;
+    while (s < w && t[s] == ' ') ++s;
+    if (s > 0) std::memmove(t, t + s, w - s);
+    blk.size = base + (w - s);
+    return true;
+}
+
+// Processes the staged views [b, e) into blk and the store's per-entry arrays (mode 0
+// none, 1 default). Needs no lock: the views are borrowed from strings kept alive by the
+// caller, and the fold cache is only read.
+void pack_block(const core::Text* views, std::size_t b, std::size_t e, int mode, PackBlock& blk,
+                std::uint8_t* flags, std::uint64_t* lens, std::uint64_t* sizes) {
+    const FoldCache& cache = fold_cache();
+    std::size_t bytes = 0;
+    for (std::size_t i = b; i < e; ++i) bytes += views[i].size;
+    blk.size = 0;
+    blk.grow(bytes + 16);
+    for (std::size_t i = b; i < e; ++i) {
+        const core::Text v = views[i];
+        if (!v.data) {
+            flags[i] = TextStore::kMissing;
+            continue;
+        }
+        const std::size_t at = blk.size;
+        bool ascii;
+        if (mode == 0) {
+            std::memcpy(blk.bytes.get() + at, v.data, v.size);
+            blk.size += v.size;
+            ascii = core::is_ascii(v.data, v.size);
+        } else if (!fold_append(cache, v.bytes(), v.size, blk, ascii)) {
+            flags[i] = kPending;
+            blk.pending = true;
+            continue;
+        }
+        const std::size_t size = blk.size - at;
+        sizes[i] = size;
+        flags[i] = ascii ? TextStore::kAscii : 0;
+        lens[i] = ascii ? size : core::count_code_points(blk.bytes.get() + at, size);
+    }
 }
 
 // Adds one str to the store after the processor (0 none, 1 default, 2 callable fn).
@@ -276,15 +388,18 @@ void add_text(TextStore& store, PyObject* item, int mode, PyObject* fn, std::str
 }
 
 // The store of a list or tuple without a callable processor, in two passes: the UTF-8
-// views first (items borrowed, their headers prefetched a few ahead, since each is a cache
-// miss on a long list), then one buffer of the summed size filled from them.
+// views first, on this thread (items borrowed, their headers prefetched a few ahead, since
+// each is a cache miss on a long list), then the processing, on the workers without the
+// lock, into blocks that are copied into one buffer of the summed size.
 //
 // Borrowing is sound because `items` is the package's own copy, which no other code can
 // reach: the only Python code that runs meanwhile is the package's default_process for the
 // rare text the native processor leaves to it (and whatever the collector runs), and
 // neither can change that list, so every item and its UTF-8 view outlive the call.
 std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, const char* what) {
-    constexpr Py_ssize_t kAhead = 16;
+    constexpr Py_ssize_t kAhead = 64;
+    // Strings per unit of the processing pass: a few tens of microseconds each.
+    constexpr std::size_t kPackBlock = 4096;
     const bool is_list = PyList_CheckExact(seq);
     const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
     if (n < 0) throw PyError{};
@@ -296,21 +411,23 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
     // seal() replaces them with views of the store's buffer.
     std::vector<core::Text>& views = store->staging();
     views.assign(static_cast<std::size_t>(n), core::Text());
-    std::size_t bytes = 0;
+    // Each item is fetched once, kAhead before its turn, when its header is prefetched.
+    PyObject* ring[kAhead];
+    for (Py_ssize_t k = 0; k < std::min(n, kAhead); ++k) ring[k] = item_at(k);
     for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = ring[i % kAhead];
         if (i + kAhead < n) {
-            const char* ahead = reinterpret_cast<const char*>(item_at(i + kAhead));
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 63);
+            PyObject* ahead = item_at(i + kAhead);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead));
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 63);
+            ring[i % kAhead] = ahead;
         }
-        PyObject* item = item_at(i);
         if (!item) throw PyError{};
         if (PyUnicode_Check(item)) {
             Py_ssize_t len = 0;
             const char* u = PyUnicode_AsUTF8AndSize(item, &len);
             if (!u) throw PyError{};
             views[static_cast<std::size_t>(i)] = core::Text(u, static_cast<std::size_t>(len));
-            bytes += static_cast<std::size_t>(len);
         } else if (is_missing(item)) {
             views[static_cast<std::size_t>(i)] = core::Text();
         } else {
@@ -321,21 +438,80 @@ std::unique_ptr<TextStore> pack_views(PyObject* seq, int mode, PyObject* fn, con
         // Long lists answer Ctrl-C while they are collected and processed too.
         if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyError{};
     }
-    store->reserve(static_cast<std::size_t>(n), bytes + 64);
-    std::string tmp;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const std::size_t k = static_cast<std::size_t>(i);
-        if (!views[k].data) {
-            store->add_missing();
-        } else if (mode == 0) {
-            store->add(views[k].data, views[k].size);
-        } else if (default_process_native(views[k].data, views[k].size, tmp)) {
-            store->add(tmp.data(), tmp.size());
-        } else {
-            add_text(*store, item_at(i), 2, fn, tmp, i, what);
+    // The rest needs no Python unless a text is left to the Python definition: on the
+    // workers, block by block, with the lock released (long lists answer Ctrl-C there).
+    const std::size_t count = static_cast<std::size_t>(n);
+    store->bulk_begin(count);
+    std::uint8_t* flags = store->bulk_flags();
+    std::uint64_t* lens = store->bulk_lens();
+    std::uint64_t* sizes = store->bulk_offsets() + 1;
+    const core::Text* staged = views.data();
+    const std::size_t blocks = (count + kPackBlock - 1) / kPackBlock;
+    std::vector<PackBlock> parts(blocks);
+    (void)fold_cache();  // made here, not first on a worker
+    auto run_blocks = [&](std::size_t b0, std::size_t b1) {
+        for (std::size_t blk = b0; blk < b1; ++blk) {
+            engine::interruption_point();
+            pack_block(staged, blk * kPackBlock, std::min(count, (blk + 1) * kPackBlock), mode,
+                       parts[blk], flags, lens, sizes);
         }
-        if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyError{};
+    };
+    if (blocks <= 1) {
+        run_blocks(0, blocks);
+    } else {
+        InterruptibleGilRelease nogil;
+        engine::parallel_for(blocks, run_blocks);
     }
+    // Pending texts, in index order, here with the lock: the native fold filling the
+    // cache, else the package's definition.
+    std::vector<std::string> pending;
+    std::string tmp;
+    for (std::size_t blk = 0; blk < blocks; ++blk) {
+        if (!parts[blk].pending) continue;
+        for (std::size_t i = blk * kPackBlock; i < std::min(count, (blk + 1) * kPackBlock); ++i) {
+            if (flags[i] != kPending) continue;
+            const core::Text v = staged[i];
+            if (!default_process_native(v.data, v.size, tmp)) {
+                TextStore one;
+                add_text(one, item_at(static_cast<Py_ssize_t>(i)), 2, fn, tmp,
+                         static_cast<Py_ssize_t>(i), what);
+                one.seal();
+                const core::Text t = one.text(0);
+                tmp.assign(t.data, t.size);
+            }
+            const bool ascii = core::is_ascii(tmp.data(), tmp.size());
+            sizes[i] = tmp.size();
+            flags[i] = kPending | (ascii ? TextStore::kAscii : 0);
+            lens[i] = ascii ? tmp.size() : core::count_code_points(tmp.data(), tmp.size());
+            pending.push_back(tmp);
+            if ((pending.size() & 0xFFF) == 0xFFF && PyErr_CheckSignals() < 0) throw PyError{};
+        }
+    }
+    // Every block's bytes in place, the pending texts between them.
+    char* buf = store->bulk_sizes_done();
+    const std::uint64_t* offsets = store->bulk_offsets();
+    std::size_t next_pending = 0;
+    for (std::size_t blk = 0; blk < blocks; ++blk) {
+        const std::size_t b = blk * kPackBlock, e = std::min(count, b + kPackBlock);
+        const char* from = parts[blk].bytes.get();
+        if (!parts[blk].pending) {
+            if (parts[blk].size) std::memcpy(buf + offsets[b], from, parts[blk].size);
+            continue;
+        }
+        std::size_t cursor = 0;
+        for (std::size_t i = b; i < e; ++i) {
+            const std::size_t size = offsets[i + 1] - offsets[i];
+            if (flags[i] & kPending) {
+                const std::string& t = pending[next_pending++];
+                if (size) std::memcpy(buf + offsets[i], t.data(), size);
+                flags[i] &= static_cast<std::uint8_t>(~kPending);
+            } else if (size) {
+                std::memcpy(buf + offsets[i], from + cursor, size);
+                cursor += size;
+            }
+        }
+    }
+    std::vector<PackBlock>().swap(parts);
     store->seal();
     return store;
 }

@@ -558,7 +558,8 @@ std::vector<Match> extract_impl(const TextStore& qs, std::size_t qi, const TextS
         scan<S>(
             p, cs, b, e, SIZE_MAX, opt.prune, need,
             [&](std::size_t j, V v) {
-                if (th.keep(v)) best.push(v, j);
+                // Most values cannot enter a full heap: tested inline, before the call.
+                if (th.keep(v) && best.admits(v, j)) best.push(v, j);
             },
             sketch);
         parts[blk] = std::move(best).sorted();
@@ -648,7 +649,7 @@ void top_k_impl(const TextStore& qs, const TextStore* cs_or_self, const ScorerPa
         Best<S> best(cap);
         const BestNeed<S, ThresholdOf<S>> need{&best, &th, stops ? &stops[r] : nullptr, part};
         scan<S>(p, cs, b, e, self ? r : SIZE_MAX, opt.prune, need, [&](std::size_t j, V v) {
-            if (th.keep(v)) best.push(v, j);
+            if (th.keep(v) && best.admits(v, j)) best.push(v, j);
         });
         if (split == 1)
             write_row(r, std::move(best).sorted());

@@ -5,6 +5,7 @@
 // has an empty view and the missing flag; it is never scored.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "core/common/text.hpp"
 #include "core/match/sketch.hpp"
 #include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
 
 namespace tarnvel::core::match {
 
@@ -53,6 +55,26 @@ public:
         lens_.reserve(strings);
         buf_.reserve(bytes);
     }
+    // Bulk building, for a builder that fills entries by index from many threads: sizes
+    // the per-entry arrays for n entries (the staged views are kept). The builder writes
+    // each entry's flags and length in code points, and its byte size into offsets[i + 1];
+    // bulk_sizes_done() turns the sizes into offsets and sizes the buffer, which the
+    // builder then fills before seal().
+    void bulk_begin(std::size_t n) {
+        offsets_.assign(n + 1, 0);
+        flags_.assign(n, 0);
+        lens_.assign(n, 0);
+        buf_.clear();
+    }
+    std::uint64_t* bulk_offsets() { return offsets_.data(); }
+    std::uint8_t* bulk_flags() { return flags_.data(); }
+    std::uint64_t* bulk_lens() { return lens_.data(); }
+    char* bulk_sizes_done() {
+        for (std::size_t i = 1; i < offsets_.size(); ++i) offsets_[i] += offsets_[i - 1];
+        buf_.resize(offsets_.back());
+        return buf_.data();
+    }
+
     void add(const char* data, std::size_t size) {
         if (offsets_.empty()) offsets_.push_back(0);
         buf_.append(data, size);
@@ -95,14 +117,21 @@ public:
         if (const Sketch* ready = sketches_ready_.load(std::memory_order_acquire)) return ready;
         const std::lock_guard<std::mutex> lock(*sketch_mu_);
         if (!sketches_) {
-            auto made = std::make_unique<Sketch[]>(texts_.size());
-            auto words = std::make_unique<std::uint8_t[]>(texts_.size());
-            for (std::size_t i = 0; i < texts_.size(); ++i) {
-                if ((i & 0xFFF) == 0xFFF) engine::interruption_point();
-                bool one = false;
-                if (!missing(i)) made[i] = sketch_of(texts_[i], &one);
-                words[i] = one;
-            }
+            const std::size_t n = texts_.size();
+            auto made = std::make_unique<Sketch[]>(n);
+            auto words = std::make_unique<std::uint8_t[]>(n);
+            // On the pool: the first search over freshly packed choices waits for them.
+            constexpr std::size_t kBlock = 4096;
+            engine::parallel_for((n + kBlock - 1) / kBlock, [&](std::size_t b, std::size_t e) {
+                for (std::size_t blk = b; blk < e; ++blk) {
+                    engine::interruption_point();
+                    for (std::size_t i = blk * kBlock; i < std::min(n, (blk + 1) * kBlock); ++i) {
+                        bool one = false;
+                        if (!missing(i)) made[i] = sketch_of(texts_[i], &one);
+                        words[i] = one;
+                    }
+                }
+            });
             words_ = std::move(words);
             sketches_ = std::move(made);
             sketches_ready_.store(sketches_.get(), std::memory_order_release);
