@@ -2,6 +2,13 @@
 #include "dispatch/kernels.hpp"
 
 namespace tarnvel::dispatch {
+
+#if !defined(__x86_64__)
+// The vector targets are built for x86-64 only; elsewhere they add no kernels.
+void fill_kernels_avx2(KernelTable&) {}
+void fill_kernels_avx512(KernelTable&) {}
+#endif
+
 namespace {
 
 KernelTable build() {

@@ -21,21 +21,20 @@ TARNVEL_REGION_BEGIN(TARNVEL_REGION_AVX2)
 namespace tarnvel::simd::avx2 {
 namespace {
 #include "simd/generic/bodies.inc"
-}  // namespace
-}  // namespace tarnvel::simd::avx2
 
-// Only called once the processor is known to have every avx2 feature.
-void tarnvel::dispatch::fill_kernels_avx2(KernelTable& t) {
-    simd::avx2::fill_generic<simd::avx2::Ops>(t);
-    // The scalar extraction loop, built with hardware popcnt and the wider instruction set.
+// The scalar extraction loop, built with hardware popcnt and the wider instruction set.
+void fill_own(dispatch::KernelTable& t) {
     t.indel_ratio_word_many = [](const std::uint64_t* peq, std::size_t query_len,
                                  const core::Text* choices, std::size_t count, double* out) {
         core::detail::indel_ratio_word_many_impl<true>(peq, query_len, choices, count, out);
     };
 }
+}  // namespace
+}  // namespace tarnvel::simd::avx2
+
+// Only called once the processor is known to have every avx2 feature.
+TARNVEL_DEFINE_FILL(avx2)
 
 TARNVEL_REGION_END()
 
-#else
-void tarnvel::dispatch::fill_kernels_avx2(KernelTable&) {}
 #endif

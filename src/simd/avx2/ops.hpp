@@ -10,48 +10,15 @@ namespace tarnvel::simd::avx2 {
 
 template <class L>
 struct Ops {
-    using V = __m256i;
-    using Lane = L;
-    using M = __m256i;
-    static constexpr std::size_t kLanes = 32 / sizeof(L);
-    static constexpr bool kMaskedTail = false;  // tails are cheaper scalar than masked
+#define TARNVEL_X86_BITS 256
+#include "simd/generic/x86_lanes.inc"
+#undef TARNVEL_X86_BITS
 
-    static V zero() { return _mm256_setzero_si256(); }
-    static V ones() { return _mm256_set1_epi32(-1); }
-    static V set1(L x) {
-        if constexpr (sizeof(L) == 1)
-            return _mm256_set1_epi8(static_cast<char>(x));
-        else if constexpr (sizeof(L) == 2)
-            return _mm256_set1_epi16(static_cast<short>(x));
-        else if constexpr (sizeof(L) == 4)
-            return _mm256_set1_epi32(static_cast<int>(x));
-        else
-            return _mm256_set1_epi64x(static_cast<long long>(x));
-    }
-    static V load(const void* p) { return _mm256_loadu_si256(static_cast<const V*>(p)); }
-    static void store(void* p, V v) { _mm256_storeu_si256(static_cast<V*>(p), v); }
-
-    static V and_(V a, V b) { return _mm256_and_si256(a, b); }
-    static V or_(V a, V b) { return _mm256_or_si256(a, b); }
-    static V xor_(V a, V b) { return _mm256_xor_si256(a, b); }
-    static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }             // ~a & b
     static V nor_or(V a, V b, V c) { return or_(a, xor_(or_(b, c), ones())); }  // a | ~(b | c)
 
-    static V add(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_add_epi, , a, b); }
-    static V sub(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_sub_epi, , a, b); }
     // Signed compares; all-ones lanes where true.
     static V cmpgt(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_cmpgt_epi, , a, b); }
     static V cmpeq(V a, V b) { TARNVEL_BY_WIDTH(L, _mm256_cmpeq_epi, , a, b); }
-    static V min_u(V a, V b)
-        requires(sizeof(L) == 4)
-    {
-        return _mm256_min_epu32(a, b);
-    }
-    static V min_s(V a, V b)
-        requires(sizeof(L) == 4)
-    {
-        return _mm256_min_epi32(a, b);
-    }
 
     // Signed maximum; AVX2 has none for 64-bit lanes, so a compare and a blend.
     static V max_s(V a, V b)
@@ -73,38 +40,6 @@ struct Ops {
         return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21),
                                   16 - static_cast<int>(sizeof(L)));
     }
-
-    template <int N>
-    static V srli(V v)
-        requires(sizeof(L) == 8)
-    {
-        return _mm256_srli_epi64(v, N);
-    }
-    template <int N>
-    static V slli(V v)
-        requires(sizeof(L) == 8)
-    {
-        return _mm256_slli_epi64(v, N);
-    }
-    static V srl(V v, int n)
-        requires(sizeof(L) == 8)
-    {
-        return _mm256_srl_epi64(v, _mm_cvtsi32_si128(n));
-    }
-
-    // Bit counts per byte by a nibble table lookup (AVX2 has no vector popcount), and the
-    // sums of adjacent byte / word pairs (counts are small, so nothing saturates).
-    static V byte_popcount(V x) {
-        const V table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2,
-                                         1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
-        const V nib = _mm256_set1_epi8(0x0F);
-        return _mm256_add_epi8(
-            _mm256_shuffle_epi8(table, _mm256_and_si256(x, nib)),
-            _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nib)));
-    }
-    static V sum_byte_pairs(V c) { return _mm256_maddubs_epi16(c, _mm256_set1_epi8(1)); }
-    static V sum_word_pairs(V c) { return _mm256_madd_epi16(c, _mm256_set1_epi16(1)); }
-    static V sum_bytes64(V c) { return _mm256_sad_epu8(c, _mm256_setzero_si256()); }
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>

@@ -28,17 +28,18 @@ namespace {
 #include "simd/generic/bodies.inc"
 }  // namespace
 #include "simd/avx512/indel_lanes.inc"
+
+namespace {
+void fill_own(dispatch::KernelTable& t) {
+    t.indel_lanes[0] = &indel_lanes16;
+    t.indel_lanes[1] = &indel_lanes32;
+}
+}  // namespace
 }  // namespace tarnvel::simd::avx512
 
 // Only called once the processor is known to have every avx512 feature.
-void tarnvel::dispatch::fill_kernels_avx512(KernelTable& t) {
-    simd::avx512::fill_generic<simd::avx512::Ops>(t);
-    t.indel_lanes[0] = &simd::avx512::indel_lanes16;
-    t.indel_lanes[1] = &simd::avx512::indel_lanes32;
-}
+TARNVEL_DEFINE_FILL(avx512)
 
 TARNVEL_REGION_END()
 
-#else
-void tarnvel::dispatch::fill_kernels_avx512(KernelTable&) {}
 #endif

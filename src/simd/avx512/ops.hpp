@@ -10,37 +10,14 @@ namespace tarnvel::simd::avx512 {
 
 template <class L>
 struct Ops {
-    using V = __m512i;
-    using Lane = L;
-    using M = __mmask8;
-    static constexpr std::size_t kLanes = 64 / sizeof(L);
-    static constexpr bool kMaskedTail = true;  // masked loads and stores finish a row
+#define TARNVEL_X86_BITS 512
+#include "simd/generic/x86_lanes.inc"
+#undef TARNVEL_X86_BITS
 
-    static V zero() { return _mm512_setzero_si512(); }
-    static V ones() { return _mm512_set1_epi32(-1); }
-    static V set1(L x) {
-        if constexpr (sizeof(L) == 1)
-            return _mm512_set1_epi8(static_cast<char>(x));
-        else if constexpr (sizeof(L) == 2)
-            return _mm512_set1_epi16(static_cast<short>(x));
-        else if constexpr (sizeof(L) == 4)
-            return _mm512_set1_epi32(static_cast<int>(x));
-        else
-            return _mm512_set1_epi64(static_cast<long long>(x));
-    }
-    static V load(const void* p) { return _mm512_loadu_si512(p); }
-    static void store(void* p, V v) { _mm512_storeu_si512(p, v); }
-
-    static V and_(V a, V b) { return _mm512_and_si512(a, b); }
-    static V or_(V a, V b) { return _mm512_or_si512(a, b); }
-    static V xor_(V a, V b) { return _mm512_xor_si512(a, b); }
-    static V andnot(V a, V b) { return _mm512_andnot_si512(a, b); }  // ~a & b
     static V nor_or(V a, V b, V c) {
         return _mm512_ternarylogic_epi64(a, b, c, 0xF1);
     }  // a | ~(b | c)
 
-    static V add(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_add_epi, , a, b); }
-    static V sub(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_sub_epi, , a, b); }
     // Signed compares, widened from the lane mask to all-ones lanes where true.
     template <class K>
     static V widen(K k) {
@@ -50,16 +27,6 @@ struct Ops {
     static V cmpeq(V a, V b) { return widen(eq_bits(a, b)); }
     static auto gt_bits(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_cmpgt_epi, _mask, a, b); }
     static auto eq_bits(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_cmpeq_epi, _mask, a, b); }
-    static V min_u(V a, V b)
-        requires(sizeof(L) == 4)
-    {
-        return _mm512_min_epu32(a, b);
-    }
-    static V min_s(V a, V b)
-        requires(sizeof(L) == 4)
-    {
-        return _mm512_min_epi32(a, b);
-    }
 
     static V max_s(V a, V b) { TARNVEL_BY_WIDTH(L, _mm512_max_epi, , a, b); }
     // eq where x == y, else ne; x where a > b (signed), else y; whether some lane of a > b.
@@ -86,38 +53,6 @@ struct Ops {
             return _mm512_alignr_epi64(cur, prev, 7);
         }
     }
-
-    template <int N>
-    static V srli(V v)
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_srli_epi64(v, N);
-    }
-    template <int N>
-    static V slli(V v)
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_slli_epi64(v, N);
-    }
-    static V srl(V v, int n)
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_srl_epi64(v, _mm_cvtsi32_si128(n));
-    }
-
-    // Bit counts per byte by a nibble table lookup (the target has no vector popcount),
-    // and the sums of adjacent byte / word pairs (counts are small, so nothing saturates).
-    static V byte_popcount(V x) {
-        const V table =
-            _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
-        const V nib = _mm512_set1_epi8(0x0F);
-        return _mm512_add_epi8(
-            _mm512_shuffle_epi8(table, _mm512_and_si512(x, nib)),
-            _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nib)));
-    }
-    static V sum_byte_pairs(V c) { return _mm512_maddubs_epi16(c, _mm512_set1_epi8(1)); }
-    static V sum_word_pairs(V c) { return _mm512_madd_epi16(c, _mm512_set1_epi16(1)); }
-    static V sum_bytes64(V c) { return _mm512_sad_epu8(c, _mm512_setzero_si512()); }
 
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
