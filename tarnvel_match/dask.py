@@ -22,6 +22,7 @@ import concurrent.futures
 import math
 import numbers
 import operator
+import sys
 from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
@@ -47,8 +48,9 @@ DEFAULT_BLOCK_SIZE = 2048
 # top_k's default choice block. A tile's search raises its bar (the k-th best so far) as it
 # goes and skips what cannot pass it; every tile starts from nothing, so narrow choice
 # blocks lose most of that pruning (20,000 x 100,000 names: 2,048-wide tiles did 1.7x the
-# work of one local call). Wide blocks keep it; query blocks still split the work.
-DEFAULT_TOP_K_CHOICE_BLOCK = 65536
+# work of one local call, 65,536-wide ones took 1.2x the time of 262,144-wide ones on two
+# workers). Wide blocks keep it; query blocks still split the work.
+DEFAULT_TOP_K_CHOICE_BLOCK = 262144
 
 # Times one tile may be lost with its worker before the call gives up.
 _MAX_ATTEMPTS = 4
@@ -102,16 +104,12 @@ def _is_pd_missing(x: Any) -> bool:
 
 def _materialise(values: Any, client, what: str) -> Any:
     """A Bag or dask Series computed to a list (in order); other inputs as they are."""
-    try:
-        import dask.bag as db
-    except ImportError:  # pragma: no cover
-        db = None
+    # A Bag or a Series exists only once its module is imported: looked up, not imported
+    # (importing dask.dataframe costs more than half a second).
+    db = sys.modules.get("dask.bag")
     if db is not None and isinstance(values, db.Bag):
         return list(client.compute(values).result())
-    try:
-        import dask.dataframe as dd
-    except ImportError:
-        dd = None
+    dd = sys.modules.get("dask.dataframe")
     if dd is not None:
         if isinstance(values, dd.DataFrame):
             raise TypeError(f"{what} must be a Series or a sequence of str, not a dask DataFrame; pick a column")
@@ -119,6 +117,13 @@ def _materialise(values: Any, client, what: str) -> Any:
             s = client.compute(values).result()
             return [None if _is_pd_missing(x) else x for x in s.tolist()]
     return values
+
+
+def _even(n: int, size: int) -> int:
+    """The block length, at most `size`, that cuts n strings into blocks of equal length
+    (the last one shorter by less than the block count), so no tile is left over alone."""
+    count = -(-n // size)
+    return -(-n // count) if count else size
 
 
 def _blocks(store, n: int, size: int) -> List[Choices]:
@@ -275,8 +280,9 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
 
     ``client`` is a ``distributed.Client`` (None: the default client); ``block_size`` the
     strings per block on each side (a tile is at most block_size**2 pairs; None: 2,048
-    queries by up to 65,536 choices, or 2,048 on both sides of a self-match); ``workers``
-    the native threads each tile uses on its worker (None: 1)."""
+    queries by up to 262,144 choices, or 2,048 on both sides of a self-match; blocks are
+    cut to equal lengths of at most these); ``workers`` the native threads each tile uses
+    on its worker (None: 1)."""
     info, _ = resolve(scorer, scorer_kwargs)
     cut = _local._cutoff(score_cutoff, info)
     try:
@@ -298,9 +304,13 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
     if n == 0 or m == 0 or kk == 0 or (cut is not None and math.isnan(cut)):
         prog.finish()
         return indices, scores
-    qblocks = _blocks(qstore, n, size)
+    qsize = _even(n, size)
+    qblocks = _blocks(qstore, n, qsize)
     # Self mode needs the same blocks on both sides (a diagonal tile excludes its own rows).
-    csize = size if block_size is not None or cstore is None else DEFAULT_TOP_K_CHOICE_BLOCK
+    if cstore is None:
+        csize = qsize
+    else:
+        csize = _even(m, size if block_size is not None else DEFAULT_TOP_K_CHOICE_BLOCK)
     cblocks = None if cstore is None else _blocks(cstore, m, csize)
     d = _Driver(cl, qblocks, cblocks, prog)
     ncb = len(qblocks) if cblocks is None else len(cblocks)
@@ -334,7 +344,7 @@ def top_k(queries: Any, choices: Any = None, *, k: Any = 5, scorer: Any = "ratio
             if kind == "tile":
                 d.count(qb, cbs[0])
             if len(cbs) == ncb:
-                row = qb * size
+                row = qb * qsize
                 bi, bs = future.result()
                 indices[row:row + len(bi)] = bi
                 scores[row:row + len(bi)] = bs
@@ -372,15 +382,17 @@ def _pairs(queries, choices, scorer, score_cutoff, processor, scorer_kwargs, wor
     if n == 0 or m == 0 or math.isnan(cut):
         prog.finish()
         return empty, n
-    qblocks = _blocks(qstore, n, size)
-    cblocks = None if cstore is None else _blocks(cstore, m, size)
+    qsize = _even(n, size)
+    csize = qsize if cstore is None else _even(m, size)
+    qblocks = _blocks(qstore, n, qsize)
+    cblocks = None if cstore is None else _blocks(cstore, m, csize)
     d = _Driver(cl, qblocks, cblocks, prog)
     ncb = len(qblocks) if cblocks is None else len(cblocks)
 
     def submit_tile(qb, cb):
         diagonal = d.self_mode and qb == cb
         f = cl.submit(_tile_pairs, d.block("q", qb), None if diagonal else d.block("c", cb),
-                      qb * size, cb * size, info.name, cut, kwargs, tw, pure=False)
+                      qb * qsize, cb * csize, info.name, cut, kwargs, tw, pure=False)
         d.add(f, "tile", qb, (cb,))
 
     def body():

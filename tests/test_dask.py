@@ -266,3 +266,14 @@ def test_clean_shutdown():
             break
         time.sleep(0.2)
     assert not left
+
+
+def test_blocks_are_even_and_never_longer_than_asked():
+    # Equal blocks leave no short tile to run alone at the end; never more blocks, and
+    # never a block longer than block_size.
+    for n in range(1, 300):
+        for size in range(1, 70):
+            length = td._even(n, size)
+            assert length <= size
+            assert -(-n // length) == -(-n // size)
+            assert n - (-(-n // length) - 1) * length >= length - -(-n // size) + 1
