@@ -175,7 +175,16 @@ def simd_level() -> str:
 
 
 def optional_import(name: str):
-    """The peer module, or None (with a note) when it is not installed."""
+    """The peer module, or None (with a note) when it is not installed.
+
+    TARNVEL_BENCH_PEERS limits the peers to a comma-separated list of top-level module
+    names ("none" for no peer at all), to time tarnvel's own rows, for instance when
+    comparing two builds.
+    """
+    allowed = os.environ.get("TARNVEL_BENCH_PEERS")
+    if allowed is not None and name.split(".")[0] not in allowed.split(","):
+        print(f"note: {name} left out by TARNVEL_BENCH_PEERS", file=sys.stderr)
+        return None
     try:
         return __import__(name, fromlist=["_"])
     except ImportError:
