@@ -286,3 +286,35 @@ def test_top_k_memory_stays_bounded():
     """, timeout=300)
     grown_mb, shape = out.split(" ", 1)
     assert int(grown_mb) < 100 and shape.strip() == "(2000, 5)"
+
+
+@pytest.mark.parametrize("scorer", ["ratio", "levenshtein", "jaro_winkler", "partial_ratio",
+                                    "token_set_ratio", "partial_token_sort_ratio", "wratio"])
+def test_ascii_sketches_change_nothing(scorer, rng, monkeypatch):
+    # ASCII texts take their own sketch path: every byte value (letters of both cases,
+    # digits, control characters, each ASCII white space, punctuation), single words and
+    # phrases, and texts past 255 bytes whose counts saturate.
+    alphabet = [chr(c) for c in range(128)]
+    texts = []
+    for i in range(240):
+        if i % 40 == 0:
+            texts.append(rng.choice("ab") * rng.randint(250, 300) + "".join(rng.choice(alphabet) for _ in range(5)))
+        elif i % 3 == 0:
+            texts.append("".join(rng.choice(alphabet) for _ in range(rng.randint(0, 40))))
+        else:
+            words = ["".join(rng.choice("aeinrst0189") for _ in range(rng.randint(1, 9)))
+                     for _ in range(rng.randint(1, 3))]
+            texts.append(rng.choice([" ", "\t", "\n", "\x0b", "\x0c", "\r", "\x1c", "-"]).join(words))
+    texts[1] = None
+    cut = {"levenshtein": 8, "jaro_winkler": 0.85}.get(scorer, 60)
+    runs = []
+    for prune in (True, False):
+        monkeypatch.setattr(matching, "_PRUNE", prune)
+        ch = tm.Choices(texts)
+        runs.append((tm.top_k(texts[:50], ch, k=3, scorer=scorer),
+                     tm.pairs(texts, scorer=scorer, score_cutoff=cut),
+                     [tm.extract(q, ch, scorer=scorer, limit=3) for q in texts[:30] if q is not None]))
+    (ta, pa, ea), (tb, pb, eb) = runs
+    for u, v in zip(ta + pa, tb + pb):
+        np.testing.assert_array_equal(u, v)
+    assert ea == eb

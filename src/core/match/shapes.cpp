@@ -122,7 +122,7 @@ void scan(const typename S::Prepared& p, const TextStore& choices, std::size_t b
     std::uint64_t checked = 0, by_length = 0, by_sketch = 0;
     const Sketch* sketches = nullptr;
     const std::uint8_t* words = nullptr;
-    Sketch qs;
+    Sketch qs{};
     bool q_word = false;
     if constexpr (S::kSketch) {
         if (prune && use_sketches) {

@@ -118,8 +118,9 @@ public:
         const std::lock_guard<std::mutex> lock(*sketch_mu_);
         if (!sketches_) {
             const std::size_t n = texts_.size();
-            auto made = std::make_unique<Sketch[]>(n);
-            auto words = std::make_unique<std::uint8_t[]>(n);
+            // Not zeroed here: the workers write every entry (and fault its pages in).
+            std::unique_ptr<Sketch[]> made(new Sketch[n]);
+            std::unique_ptr<std::uint8_t[]> words(new std::uint8_t[n]);
             // On the pool: the first search over freshly packed choices waits for them.
             constexpr std::size_t kBlock = 4096;
             engine::parallel_for((n + kBlock - 1) / kBlock, [&](std::size_t b, std::size_t e) {
@@ -127,7 +128,12 @@ public:
                     engine::interruption_point();
                     for (std::size_t i = blk * kBlock; i < std::min(n, (blk + 1) * kBlock); ++i) {
                         bool one = false;
-                        if (!missing(i)) made[i] = sketch_of(texts_[i], &one);
+                        if (flags_[i] & kAscii)
+                            sketch_into_ascii(texts_[i], made[i], &one);
+                        else if (!missing(i))
+                            sketch_into(texts_[i], made[i], &one);
+                        else
+                            made[i] = Sketch{};
                         words[i] = one;
                     }
                 }
