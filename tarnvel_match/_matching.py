@@ -11,7 +11,7 @@ import numpy as np
 
 from . import _native
 from ._choices import Choices, as_items, pack
-from ._process import same_processor
+from ._process import MODE_CALL, processor_mode, same_processor
 from ._scorers import ScorerInfo, resolve
 
 __all__ = ["extract", "extract_one", "cdist", "top_k", "pairs", "dedupe"]
@@ -109,8 +109,19 @@ def _call(progress: _Progress, fn, *args):
     return result
 
 
+# The last plain list or tuple of choices packed without a callable processor: (the
+# package's copy of its items, processor mode, store). A later call given a list or tuple
+# that holds the very same objects in the same order reuses the store: str objects never
+# change and neither processor depends on anything else, so a loop of queries against one
+# list packs it once. Lists longer than _REMEMBER_MAX are not kept, so the memory held
+# for a list the caller has dropped stays modest.
+_last_packed: Optional[Tuple[Any, int, Any]] = None
+_REMEMBER_MAX = 1 << 20
+
+
 def _choice_side(choices: Any, processor: Any, what: str):
     """(items, store, processor in force) of a choices argument."""
+    global _last_packed
     if isinstance(choices, Choices):
         if processor is not None and not same_processor(processor, choices.processor):
             raise ValueError(
@@ -118,8 +129,19 @@ def _choice_side(choices: Any, processor: Any, what: str):
                 "pass processor=None (the Choices' processor applies to the queries too)"
             )
         return choices._items, choices._store, choices.processor
+    try:
+        mode, _ = processor_mode(processor)
+    except (TypeError, ValueError):
+        mode = MODE_CALL  # reported by the packing below, in its usual order
+    plain = mode != MODE_CALL and type(choices) in (list, tuple)
+    last = _last_packed
+    if plain and last is not None and last[1] == mode and _native.same_items(last[0], choices):
+        return last[0], last[2], processor
     items = as_items(choices, what)
-    return items, pack(items, processor, what), processor
+    store = pack(items, processor, what)
+    if plain and len(items) <= _REMEMBER_MAX:
+        _last_packed = (items, mode, store)
+    return items, store, processor
 
 
 def _other_side(values: Any, processor: Any, what: str, processor_of_choices: Any):

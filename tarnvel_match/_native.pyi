@@ -3,8 +3,8 @@ from typing import Any, Callable, List, Optional, Tuple
 
 from numpy import ndarray
 
-__all__ = ["cdist", "components", "extract", "pack", "pairs", "prune_stats", "store_from_state",
-           "store_get", "store_info", "store_state", "top_k", "worker_count"]
+__all__ = ["cdist", "components", "extract", "pack", "pairs", "prune_stats", "same_items",
+           "store_from_state", "store_get", "store_info", "store_state", "top_k", "worker_count"]
 
 # Aliases for these annotations only (underscored: the extension has no such names).
 _Store = Any  # an opaque capsule holding one packed text store
@@ -12,6 +12,7 @@ _ScorerArgs = Tuple[int, float, int, int, int, int, int]  # (scorer id, p, match
 _Run = Tuple[bool, Optional[Callable[[int, int], Any]], bool]  # (parallel, progress, prune)
 
 def pack(items: Any, mode: int, fn: Optional[Callable[[str], str]], what: str) -> _Store: ...
+def same_items(a: Any, b: Any, /) -> bool: ...  # lists or tuples: the same objects, in order
 def store_info(store: _Store) -> Tuple[int, int, Optional[int]]: ...  # (size, missing, first missing or None)
 def store_get(store: _Store, index: int) -> Optional[str]: ...
 def store_state(store: _Store) -> Tuple[bytes, bytes, bytes]: ...  # (buffer, offsets, flags)

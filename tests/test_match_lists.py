@@ -136,3 +136,49 @@ def test_threads_packing_lists_with_cold_characters_at_once(rng):
     for th in threads:
         th.join()
     assert not errors, errors
+
+
+def test_a_list_queried_again_is_packed_once_and_never_stale(rng):
+    # A list (or tuple) holding the same objects as the last one packed reuses its store;
+    # any change to it (an item replaced in place, one appended, another processor, an
+    # equal but rebuilt list) must give exactly the results of a fresh packing.
+    import tarnvel_match._matching as matching
+
+    items = mixed_list(rng, BLOCK + 300)
+    items[17] = "saint port"
+    name = "token_sort_ratio"
+
+    def check(seq, query, processor="default"):
+        exp = ref_extract(name, query, list(seq), processor, None, 4)
+        got = tm.extract(query, seq, scorer=name, processor=processor, limit=4)
+        same(got, exp)
+        for choice, _, i in got:
+            assert choice is seq[i]
+
+    check(items, "saint port")
+    kept = matching._last_packed
+    check(items, "port saint")
+    assert matching._last_packed is kept  # reused, not packed again
+    items[17] = "zanzibar quay"
+    check(items, "zanzibar quay")
+    assert matching._last_packed is not kept
+    items.append("lake rio")
+    check(items, "lake rio")
+    check(items, "LAKE RIO", processor=None)
+    check(tuple(items), "lake rio")
+    rebuilt = ["".join(list(s)) if isinstance(s, str) else s for s in items]
+    rebuilt[3] = "new town"
+    check(rebuilt, "new town")
+    check(items, "new town")
+
+    # A callable processor runs on every call: nothing is reused.
+    seen = []
+
+    def upper(s):
+        seen.append(s)
+        return s.upper()
+
+    small = ["a b", "b c", "c d"]
+    for _ in range(2):
+        tm.extract_one("B C", small, processor=upper)
+    assert len(seen) == 2 * (len(small) + 1)

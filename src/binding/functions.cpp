@@ -62,6 +62,7 @@ constexpr TableRow kMatch[] = {
     {"pack", 4, &rows::pack},
     {"pairs", 5, &rows::pairs},
     {"prune_stats", 0, &rows::prune_stats},
+    {"same_items", 2, &rows::same_items},
     {"store_from_state", 3, &rows::store_from_state},
     {"store_get", 2, &rows::store_get},
     {"store_info", 1, &rows::store_info},

@@ -61,6 +61,7 @@ extern const FuncDesc extract;
 extern const FuncDesc pack;
 extern const FuncDesc pairs;
 extern const FuncDesc prune_stats;
+extern const FuncDesc same_items;
 extern const FuncDesc store_from_state;
 extern const FuncDesc store_get;
 extern const FuncDesc store_info;

@@ -33,6 +33,7 @@ constexpr Param kPack[] = {
     {"items", Kind::object}, {"mode", Kind::object}, {"fn", Kind::object}, {"what", Kind::object}};
 constexpr Param kOne[] = {{"store", Kind::object}};
 constexpr Param kGet[] = {{"store", Kind::object}, {"index", Kind::object}};
+constexpr Param kTwo[] = {{"a", Kind::object}, {"b", Kind::object}};
 constexpr Param kState[] = {
     {"buffer", Kind::object}, {"offsets", Kind::object}, {"flags", Kind::object}};
 constexpr Param kCdist[] = {{"queries", Kind::object},     {"choices", Kind::object},
@@ -592,6 +593,28 @@ PyObject* store_get(Bound<kGet> a) {
     return to_py_str(t.view());
 }
 
+// same_items(a, b): whether two lists or tuples hold the very same objects in the same
+// order. Identity only: no comparison method runs, so no Python code can change either
+// list meanwhile.
+PyObject* same_items(Bound<kTwo> a) {
+    PyObject* x = a.object<"a">();
+    PyObject* y = a.object<"b">();
+    auto size_of = [](PyObject* s) -> Py_ssize_t {
+        if (PyList_CheckExact(s)) return PyList_Size(s);
+        if (PyTuple_CheckExact(s)) return PyTuple_Size(s);
+        PyErr_SetString(PyExc_TypeError, "same_items takes lists or tuples");
+        throw PyError{};
+    };
+    const Py_ssize_t n = size_of(x);
+    if (n != size_of(y)) return PyBool_FromLong(0);
+    auto item_at = [](PyObject* s, Py_ssize_t i) {
+        return PyList_CheckExact(s) ? PyList_GetItem(s, i) : PyTuple_GetItem(s, i);
+    };
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (item_at(x, i) != item_at(y, i)) return PyBool_FromLong(0);
+    return PyBool_FromLong(1);
+}
+
 // (buffer bytes, offsets bytes, flags bytes): the whole store, for pickling.
 PyObject* store_state(Bound<kOne> a) {
     const TextStore& s = store_of(a.object<"store">());
@@ -958,6 +981,8 @@ constexpr FuncDesc kInfoDesc =
     func<kOne, &store_info>("store_info", "(size, missing count, first missing index or None)");
 constexpr FuncDesc kGetDesc =
     func<kGet, &store_get>("store_get", "The processed string at index (None when missing).");
+constexpr FuncDesc kSameDesc = func<kTwo, &same_items>(
+    "same_items", "Whether two lists or tuples hold the same objects in the same order.");
 constexpr FuncDesc kStateDesc =
     func<kOne, &store_state>("store_state", "The store as three byte strings.");
 constexpr FuncDesc kFromStateDesc =
@@ -979,6 +1004,7 @@ constexpr FuncDesc kWorkersDesc = func<&m_worker_count>("worker_count", "Number 
 const FuncDesc rows::pack = kPackDesc;
 const FuncDesc rows::store_info = kInfoDesc;
 const FuncDesc rows::store_get = kGetDesc;
+const FuncDesc rows::same_items = kSameDesc;
 const FuncDesc rows::store_state = kStateDesc;
 const FuncDesc rows::store_from_state = kFromStateDesc;
 const FuncDesc rows::cdist = kCdistDesc;
