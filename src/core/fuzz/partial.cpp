@@ -64,17 +64,47 @@ inline std::uint64_t low_mask(std::size_t len) {
 // Bit count without a library call (see core/common/bitpar.hpp).
 inline std::size_t bit_count(std::uint64_t x) { return swar_popcount(x); }
 
+// Dense match masks per thread, all zero between searches. Setting and then clearing only
+// a needle's entries costs a few stores; zeroing a table per search was a fifth of a short
+// search's time. `busy` sends a search that starts while another is using it (none does
+// today) to a table of its own.
+struct DenseScratch {
+    std::uint64_t masks[256];
+    bool busy;
+};
+
+inline DenseScratch* dense_scratch() {
+    thread_local DenseScratch s{};
+    return detail::pinned(&s);
+}
+
 // Match masks of a needle of 1..64 symbols, one word per symbol. Bytes (always ASCII:
 // the byte path is taken only for ASCII pairs) and code points below 256 index a dense
 // table; larger code points go through a small open-addressing map (at most 64 keys in
-// 128 slots). Everything lives on the stack.
+// 128 slots), on the stack.
 template <typename CharT>
 class WordMasks {
 public:
     static constexpr bool kWide = sizeof(CharT) > 1;
 
+    WordMasks() = default;
+    WordMasks(const WordMasks&) = delete;
+    WordMasks& operator=(const WordMasks&) = delete;
+    ~WordMasks() { release(); }
+
     void assign(const CharT* p, std::size_t n) {
-        std::memset(dense_, 0, sizeof(dense_));
+        release();
+        DenseScratch* s = dense_scratch();
+        if (!s->busy) {
+            s->busy = true;
+            scratch_ = s;
+            dense_ = s->masks;
+        } else {
+            std::memset(own_, 0, sizeof(own_));
+            dense_ = own_;
+        }
+        needle_ = p;
+        len_ = n;
         if constexpr (kWide) {
             has_big_ = false;
             for (std::size_t i = 0; i < n; ++i) has_big_ |= static_cast<std::uint32_t>(p[i]) >= 256;
@@ -103,6 +133,18 @@ private:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
     static std::size_t hash(std::uint32_t c) { return (c * 0x9E3779B1u) >> 25; }
 
+    // Hands the per-thread table back all zero.
+    void release() {
+        if (scratch_ == nullptr) return;
+        for (std::size_t i = 0; i < len_; ++i) {
+            const auto c = static_cast<std::uint32_t>(needle_[i]);
+            if (!kWide) dense_[c & 0x7F] = 0;
+            else if (c < 256) dense_[c] = 0;
+        }
+        scratch_->busy = false;
+        scratch_ = nullptr;
+    }
+
     std::uint64_t* slot(std::uint32_t c) {
         if (!kWide) return &dense_[c & 0x7F];
         if (c < 256) return &dense_[c];
@@ -116,7 +158,11 @@ private:
         }
     }
 
-    std::uint64_t dense_[kWide ? 256 : 128];
+    std::uint64_t* dense_ = nullptr;
+    DenseScratch* scratch_ = nullptr;
+    const CharT* needle_ = nullptr;
+    std::size_t len_ = 0;
+    std::uint64_t own_[256];  // only when the thread's table is in use
     std::uint32_t keys_[kWide ? kSlots : 1];
     std::uint64_t big_[kWide ? kSlots : 1];
     bool has_big_ = false;
