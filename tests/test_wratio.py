@@ -65,3 +65,28 @@ def test_random_pairs_match_reference(alphabet):
         got = w(a, b, c)
         assert got == ref.wratio(a, b, c), (a, b, c)
         assert 0.0 <= got <= 100.0
+
+
+def token_text(rng, vocab):
+    """Texts that are (or are nearly) their own sorted, unique-token forms: the shortcut's
+    inputs and its near misses (a repeat, an unsorted pair, a double or other space)."""
+    words = sorted(set(rng.choice(vocab) for _ in range(rng.randint(1, 5))))
+    kind = rng.random()
+    if kind < 0.15 and len(words) > 1:
+        words[0], words[1] = words[1], words[0]
+    elif kind < 0.3:
+        words.append(words[-1])
+    sep = rng.choice([" "] * 6 + ["  ", "\t", "\u3000"])
+    text = sep.join(words)
+    return text + " " if rng.random() < 0.05 else text
+
+
+@pytest.mark.parametrize("vocab", [["a", "ab", "abc", "b", "ba", "bab", "c", "ca"],
+                                   ["new", "york", "yorke", "city", "ci", "é", "éa", "中", "a\x00"]])
+def test_sorted_token_texts_match_reference(vocab):
+    rng = random.Random(f"{SEED}-sorted-{vocab[0]}")
+    cutoffs = [0.0, 0.0, 50.0, 85.0, 95.0, 100.0, NAN]
+    for _ in range(400 * MULTIPLIER):
+        a, b = token_text(rng, vocab), token_text(rng, vocab)
+        c = rng.choice(cutoffs) if rng.random() < 0.6 else rng.uniform(0, 100)
+        assert w(a, b, c) == ref.wratio(a, b, c), (a, b, c)

@@ -19,12 +19,56 @@ constexpr double kTokenScale = 0.95;
 constexpr double kPartialScale = 0.9;
 constexpr double kLongPartialScale = 0.6;
 
-// A non-empty text without white space: one token, its own sorted and joined form.
+// Lexicographic symbol order, shorter prefix first: the token scorers' sort order.
 template <typename CharT>
-bool one_word(Seq<CharT> s) {
-    for (std::size_t i = 0; i < s.size; ++i)
-        if (is_white_space(static_cast<std::uint32_t>(s[i]))) return false;
-    return s.size > 0;
+int compare_tokens(Seq<CharT> x, Seq<CharT> y) {
+    const std::size_t n = std::min(x.size, y.size);
+    for (std::size_t i = 0; i < n; ++i)
+        if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+    return x.size < y.size ? -1 : (x.size > y.size ? 1 : 0);
+}
+
+// True for a text that is its own sorted-token form and its own unique-token form: non-empty,
+// tokens in strictly increasing order, one U+0020 between neighbours and no white space
+// before the first or after the last. Single words always are.
+template <typename CharT>
+bool canonical(Seq<CharT> s) {
+    if (s.size == 0) return false;
+    std::size_t start = 0;
+    Seq<CharT> prev{};
+    for (std::size_t i = 0; i <= s.size; ++i) {
+        if (i < s.size) {
+            const auto c = static_cast<std::uint32_t>(s[i]);
+            if (!is_white_space(c)) continue;
+            if (c != 0x20 || i == start) return false;  // other white space, or a run
+        } else if (i == start) {
+            return false;  // trailing space
+        }
+        const Seq<CharT> tok = s.sub(start, i - start);
+        if (prev.data != nullptr && compare_tokens(prev, tok) >= 0) return false;
+        prev = tok;
+        start = i + 1;
+    }
+    return true;
+}
+
+// Whether two canonical texts have a token in common (a merge of their sorted tokens).
+template <typename CharT>
+bool share_token(Seq<CharT> a, Seq<CharT> b) {
+    std::size_t ta = 0, tb = 0;  // start of the current token of each text
+    auto token_at = [](Seq<CharT> s, std::size_t start) {
+        std::size_t end = start;
+        while (end < s.size && s[end] != static_cast<CharT>(' ')) ++end;
+        return s.sub(start, end - start);
+    };
+    while (ta < a.size && tb < b.size) {
+        const Seq<CharT> x = token_at(a, ta), y = token_at(b, tb);
+        const int c = compare_tokens(x, y);
+        if (c == 0) return true;
+        if (c < 0) ta += x.size + 1;
+        else tb += y.size + 1;
+    }
+    return false;
 }
 
 template <typename CharT>
@@ -36,14 +80,17 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
     const double len_ratio =
         static_cast<double>(std::max(len1, len2)) / static_cast<double>(std::min(len1, len2));
     double end = indel_ratio(a, b, score_cutoff);
-    // Two single words skip the token scorers, whose terms cannot win here: different
-    // words share no token, so the token ratio is their indel ratio again (through the set
-    // comparison's formula, within ulps of the same value, or 0 below its cutoff) and its
-    // 0.95 share stays below `end` (or both are 0); equal words give end = 100. The
-    // partial token ratio is the partial ratio again (no shared or repeated token), so
-    // (q * 0.95) * scale never beats p * scale. The result is the same, bit for bit. A NaN
-    // cutoff is left to the full path: it zeroes `end` but hands the stages a cutoff of 0.
-    const bool words = !std::isnan(score_cutoff) && one_word(a) && one_word(b);
+    // Two canonical texts (each its own sorted and unique-token form, single words among
+    // them) without a shared token skip the token scorers, whose terms cannot win here.
+    // Their token sets share nothing, so the token ratio is the larger of their indel ratio
+    // and the same ratio through the set comparison's formula (within ulps of the same
+    // value, or 0 below its cutoff), and its 0.95 share stays below `end` (or both are 0).
+    // The partial token ratio is the partial ratio of the same two texts (no shared or
+    // repeated token) at a higher cutoff, so (q * 0.95) * scale never beats p * scale. The
+    // result is the same, bit for bit. A NaN cutoff is left to the full path: it zeroes
+    // `end` but hands the stages a cutoff of 0.
+    const bool words =
+        !std::isnan(score_cutoff) && canonical(a) && canonical(b) && !share_token(a, b);
 
     if (len_ratio < kTokenModeRatio) {
         if (words) return end;
