@@ -410,3 +410,27 @@ def test_real_names_workers_agree(rng):
         for r, q in enumerate(queries[:4]):
             exp = ref_extract(name, q, names, "default", None, 5)
             assert list(a[0][r]) == [t[2] for t in exp]
+
+
+def test_wratio_on_sorted_token_texts(rng):
+    # Texts that are, or nearly are, their own sorted token forms, ASCII and not, queried in
+    # bulk: the prepared query must give fuzz_wratio's value for every pair, whichever of the
+    # pair decides the symbol width.
+    vocab = ["new", "york", "yorke", "city", "ci", "é", "éa", "中", "a"]
+
+    def text():
+        words = sorted({rng.choice(vocab) for _ in range(rng.randint(1, 4))})
+        if rng.random() < 0.2:
+            words.append(words[-1])
+        if rng.random() < 0.2:
+            rng.shuffle(words)
+        return rng.choice([" ", " ", " ", "  ", "\u3000"]).join(words)
+
+    queries = [text() for _ in range(25)]
+    choices = [text() for _ in range(80)]
+    ref = np.array([[tarnvel.fuzz_wratio(q, c) for c in choices] for q in queries])
+    assert np.array_equal(tm.cdist(queries, choices, scorer="wratio"), ref)
+    for cut in (None, 80.0):
+        for q in queries[:8]:
+            same(tm.extract(q, choices, scorer="wratio", score_cutoff=cut, limit=None),
+                 ref_extract("wratio", q, choices, None, cut, None))

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
@@ -28,28 +29,33 @@ int compare_tokens(Seq<CharT> x, Seq<CharT> y) {
     return x.size < y.size ? -1 : (x.size > y.size ? 1 : 0);
 }
 
+// The end of the word starting at i: the first white space from i on, or the text's end.
+template <typename CharT>
+std::size_t word_end(Seq<CharT> s, std::size_t i) {
+    for (; i < s.size; ++i) {
+        const auto c = static_cast<std::uint32_t>(s[i]);
+        if (c - 0x21 < 0x64) continue;  // '!' to U+0084: never white space
+        if (is_white_space(c)) break;
+    }
+    return i;
+}
+
 // True for a text that is its own sorted-token form and its own unique-token form: non-empty,
 // tokens in strictly increasing order, one U+0020 between neighbours and no white space
 // before the first or after the last. Single words always are.
 template <typename CharT>
 bool canonical(Seq<CharT> s) {
-    if (s.size == 0) return false;
-    std::size_t start = 0;
     Seq<CharT> prev{};
-    for (std::size_t i = 0; i <= s.size; ++i) {
-        if (i < s.size) {
-            const auto c = static_cast<std::uint32_t>(s[i]);
-            if (!is_white_space(c)) continue;
-            if (c != 0x20 || i == start) return false;  // other white space, or a run
-        } else if (i == start) {
-            return false;  // trailing space
-        }
-        const Seq<CharT> tok = s.sub(start, i - start);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = word_end(s, start);
+        if (end == start) return false;  // empty text, white space first or last, or a run
+        const Seq<CharT> tok = s.sub(start, end - start);
         if (prev.data != nullptr && compare_tokens(prev, tok) >= 0) return false;
+        if (end == s.size) return true;
+        if (s[end] != static_cast<CharT>(' ')) return false;  // other white space
         prev = tok;
-        start = i + 1;
+        start = end + 1;
     }
-    return true;
 }
 
 // Whether two canonical texts have a token in common (a merge of their sorted tokens).
@@ -71,8 +77,9 @@ bool share_token(Seq<CharT> a, Seq<CharT> b) {
     return false;
 }
 
+// a_canonical is canonical(a) when the caller knows it.
 template <typename CharT>
-double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
+double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff, std::optional<bool> a_canonical) {
     const std::size_t len1 = a.size;
     const std::size_t len2 = b.size;
     if (len1 == 0 || len2 == 0) return 0.0;
@@ -90,7 +97,8 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
     // result is the same, bit for bit. A NaN cutoff is left to the full path: it zeroes
     // `end` but hands the stages a cutoff of 0.
     const bool words =
-        !std::isnan(score_cutoff) && canonical(a) && canonical(b) && !share_token(a, b);
+        !std::isnan(score_cutoff) && a_canonical.value_or(canonical(a)) && canonical(b) &&
+        !share_token(a, b);
 
     if (len_ratio < kTokenModeRatio) {
         if (words) return end;
@@ -114,7 +122,23 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
 double weighted_ratio(Text a, Text b, double score_cutoff) {
     if (score_cutoff > 100.0) return 0.0;
     if (a.empty() || b.empty()) return 0.0;
-    return with_symbols(a, b, [&](auto sa, auto sb) { return weighted(sa, sb, score_cutoff); });
+    return with_symbols(
+        a, b, [&](auto sa, auto sb) { return weighted(sa, sb, score_cutoff, std::nullopt); });
+}
+
+WeightedQuery::WeightedQuery(Text a) : a_(a), ascii_(is_ascii(a)) {
+    decode_utf8(a, wide_);
+    canonical_ = canonical(Seq<std::uint32_t>{wide_.data(), wide_.size()});
+}
+
+double WeightedQuery::score(Text b, double score_cutoff) const {
+    if (score_cutoff > 100.0) return 0.0;
+    if (a_.empty() || b.empty()) return 0.0;
+    // The same symbols as with_symbols() gives: bytes when both are ASCII, else code points.
+    if (ascii_ && is_ascii(b)) return weighted(byte_seq(a_), byte_seq(b), score_cutoff, canonical_);
+    const CodePoints cb(b);
+    return weighted(Seq<std::uint32_t>{wide_.data(), wide_.size()}, cb.seq(), score_cutoff,
+                    canonical_);
 }
 
 }  // namespace tarnvel::core

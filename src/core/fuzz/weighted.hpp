@@ -3,6 +3,9 @@
 // See also: ratio.hpp, partial.hpp, token.hpp.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "core/common/text.hpp"
 
 namespace tarnvel::core {
@@ -11,5 +14,20 @@ namespace tarnvel::core {
 // Each later stage gets the best weighted score so far, divided by its weight, as its
 // cutoff, so a stage that cannot improve the result stops early.
 double weighted_ratio(Text a, Text b, double score_cutoff);
+
+// weighted_ratio(a, b) of one text a against many b: a's symbols in both widths and whether
+// it is its own sorted-token form are found once rather than once per pair.
+class WeightedQuery {
+public:
+    explicit WeightedQuery(Text a);
+    // Exactly weighted_ratio(a, b, score_cutoff).
+    double score(Text b, double score_cutoff) const;
+
+private:
+    Text a_;
+    bool ascii_ = false;
+    bool canonical_ = false;
+    std::vector<std::uint32_t> wide_;  // a's code points
+};
 
 }  // namespace tarnvel::core

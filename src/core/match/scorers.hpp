@@ -235,7 +235,23 @@ using PartialTokenSetRatioScorer =
     detail::BoundedFuzz<&partial_token_set_ratio, &detail::word_partial_bound>;
 using PartialTokenRatioScorer =
     detail::BoundedFuzz<&partial_token_ratio, &detail::word_partial_bound>;
-using WRatioScorer = detail::BoundedFuzz<&weighted_ratio, &detail::wratio_bound>;
+
+// fuzz_wratio, with the query's symbols and token shape found once per query.
+struct WRatioScorer : detail::BoundedFuzz<&weighted_ratio, &detail::wratio_bound> {
+    struct Prepared {
+        Query q;
+        WeightedQuery wq;
+        Prepared(Query query, const ScorerParams&) : q(query), wq(query.text) {}
+    };
+    static void score_many(const Prepared& p, const Text* c, std::size_t n, double hint,
+                           double* out) {
+        const double cut = hint > 0.0 ? hint : 0.0;
+        for (std::size_t k = 0; k < n; ++k) out[k] = p.wq.score(c[k], cut);
+    }
+    static std::optional<double> bound(const Prepared&, const PairFacts& f) {
+        return detail::wratio_bound(f);
+    }
+};
 
 // damerau_ratio: 100 * (total - d) / total in the module's order of operations.
 struct DamerauRatioScorer {
