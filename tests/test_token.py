@@ -149,3 +149,31 @@ def test_longer_texts_around_64_match_reference():
         b = " ".join(rng.choice(vocab) for _ in range(rng.randint(8, 14)))
         for name, (fn, reference) in SCORERS.items():
             assert fn(a, b) == reference(a, b), (name, a, b)
+
+
+def sorted_form_text(rng, vocab):
+    """A text that is, or nearly is, its own sorted-token form: tokens in order, repeats
+    allowed, one space between them; the near misses swap two tokens, double a space, use
+    another white space or leave one at an end."""
+    words = sorted(rng.choice(vocab) for _ in range(rng.randint(0, 5)))
+    kind = rng.random()
+    if kind < 0.1 and len(words) > 1 and words[0] != words[1]:
+        words[0], words[1] = words[1], words[0]
+    sep = rng.choice([" "] * 8 + ["  ", "\t", "\u00a0"])
+    text = sep.join(words)
+    if kind > 0.95:
+        text = rng.choice([" ", "\n"]) + text
+    elif kind > 0.9:
+        text += " "
+    return text
+
+
+@pytest.mark.parametrize("vocab", [["a", "ab", "abc", "b", "ba", "a\x00", "a\x1f"],
+                                   ["é", "éa", "e", "中", "中文", "a"]])
+def test_texts_in_sorted_form_match_reference(vocab):
+    rng = random.Random(f"{SEED}-sorted-{vocab[0]}")
+    for _ in range(300 * MULTIPLIER):
+        a, b = sorted_form_text(rng, vocab), sorted_form_text(rng, vocab)
+        c = rng.choice(CUTOFFS) if rng.random() < 0.5 else rng.uniform(0, 100)
+        for name, (fn, reference) in SCORERS.items():
+            assert fn(a, b, c) == reference(a, b, c), (name, a, b, c)

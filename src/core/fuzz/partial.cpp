@@ -138,8 +138,10 @@ private:
         if (scratch_ == nullptr) return;
         for (std::size_t i = 0; i < len_; ++i) {
             const auto c = static_cast<std::uint32_t>(needle_[i]);
-            if (!kWide) dense_[c & 0x7F] = 0;
-            else if (c < 256) dense_[c] = 0;
+            if (!kWide)
+                dense_[c & 0x7F] = 0;
+            else if (c < 256)
+                dense_[c] = 0;
         }
         scratch_->busy = false;
         scratch_ = nullptr;

@@ -22,6 +22,7 @@
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "core/fuzz/token.hpp"
+#include "core/fuzz/token_form.hpp"
 
 namespace tarnvel::core {
 namespace {
@@ -205,9 +206,12 @@ double compare_sets(Work<CharT>& w, double cutoff, double start) {
     return result;
 }
 
+// Texts already in sorted-token form are compared as they stand: their forms are themselves.
 template <typename CharT>
 double sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
     if (cutoff > 100.0) return 0.0;
+    if (sorted_token_form(a, false) && sorted_token_form(b, false))
+        return indel_ratio(a, b, cutoff);
     Work<CharT> w(a, b);
     return indel_ratio(w.join(w.ta), w.join(w.tb), cutoff);
 }
@@ -215,6 +219,8 @@ double sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
 template <typename CharT>
 double partial_sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
     if (cutoff > 100.0) return 0.0;
+    if (sorted_token_form(a, false) && sorted_token_form(b, false))
+        return partial_ratio(a, b, cutoff);
     Work<CharT> w(a, b);
     return partial_ratio(w.join(w.ta), w.join(w.tb), cutoff);
 }

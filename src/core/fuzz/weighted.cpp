@@ -9,6 +9,7 @@
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "core/fuzz/token.hpp"
+#include "core/fuzz/token_form.hpp"
 #include "core/fuzz/weighted.hpp"
 
 namespace tarnvel::core {
@@ -20,45 +21,7 @@ constexpr double kTokenScale = 0.95;
 constexpr double kPartialScale = 0.9;
 constexpr double kLongPartialScale = 0.6;
 
-// Lexicographic symbol order, shorter prefix first: the token scorers' sort order.
-template <typename CharT>
-int compare_tokens(Seq<CharT> x, Seq<CharT> y) {
-    const std::size_t n = std::min(x.size, y.size);
-    for (std::size_t i = 0; i < n; ++i)
-        if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
-    return x.size < y.size ? -1 : (x.size > y.size ? 1 : 0);
-}
-
-// The end of the word starting at i: the first white space from i on, or the text's end.
-template <typename CharT>
-std::size_t word_end(Seq<CharT> s, std::size_t i) {
-    for (; i < s.size; ++i) {
-        const auto c = static_cast<std::uint32_t>(s[i]);
-        if (c - 0x21 < 0x64) continue;  // '!' to U+0084: never white space
-        if (is_white_space(c)) break;
-    }
-    return i;
-}
-
-// True for a text that is its own sorted-token form and its own unique-token form: non-empty,
-// tokens in strictly increasing order, one U+0020 between neighbours and no white space
-// before the first or after the last. Single words always are.
-template <typename CharT>
-bool canonical(Seq<CharT> s) {
-    Seq<CharT> prev{};
-    for (std::size_t start = 0;;) {
-        const std::size_t end = word_end(s, start);
-        if (end == start) return false;  // empty text, white space first or last, or a run
-        const Seq<CharT> tok = s.sub(start, end - start);
-        if (prev.data != nullptr && compare_tokens(prev, tok) >= 0) return false;
-        if (end == s.size) return true;
-        if (s[end] != static_cast<CharT>(' ')) return false;  // other white space
-        prev = tok;
-        start = end + 1;
-    }
-}
-
-// Whether two canonical texts have a token in common (a merge of their sorted tokens).
+// Whether two texts in sorted-token form have a token in common (a merge of their sorted tokens).
 template <typename CharT>
 bool share_token(Seq<CharT> a, Seq<CharT> b) {
     std::size_t ta = 0, tb = 0;  // start of the current token of each text
@@ -71,13 +34,15 @@ bool share_token(Seq<CharT> a, Seq<CharT> b) {
         const Seq<CharT> x = token_at(a, ta), y = token_at(b, tb);
         const int c = compare_tokens(x, y);
         if (c == 0) return true;
-        if (c < 0) ta += x.size + 1;
-        else tb += y.size + 1;
+        if (c < 0)
+            ta += x.size + 1;
+        else
+            tb += y.size + 1;
     }
     return false;
 }
 
-// a_canonical is canonical(a) when the caller knows it.
+// a_canonical is sorted_token_form(a, true) when the caller knows it.
 template <typename CharT>
 double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff, std::optional<bool> a_canonical) {
     const std::size_t len1 = a.size;
@@ -96,9 +61,9 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff, std::optional<b
     // repeated token) at a higher cutoff, so (q * 0.95) * scale never beats p * scale. The
     // result is the same, bit for bit. A NaN cutoff is left to the full path: it zeroes
     // `end` but hands the stages a cutoff of 0.
-    const bool words =
-        !std::isnan(score_cutoff) && a_canonical.value_or(canonical(a)) && canonical(b) &&
-        !share_token(a, b);
+    const bool words = !std::isnan(score_cutoff) &&
+                       a_canonical.value_or(sorted_token_form(a, true)) &&
+                       sorted_token_form(b, true) && !share_token(a, b);
 
     if (len_ratio < kTokenModeRatio) {
         if (words) return end;
@@ -128,7 +93,7 @@ double weighted_ratio(Text a, Text b, double score_cutoff) {
 
 WeightedQuery::WeightedQuery(Text a) : a_(a), ascii_(is_ascii(a)) {
     decode_utf8(a, wide_);
-    canonical_ = canonical(Seq<std::uint32_t>{wide_.data(), wide_.size()});
+    canonical_ = sorted_token_form(Seq<std::uint32_t>{wide_.data(), wide_.size()}, true);
 }
 
 double WeightedQuery::score(Text b, double score_cutoff) const {
