@@ -434,3 +434,39 @@ def test_wratio_on_sorted_token_texts(rng):
         for q in queries[:8]:
             same(tm.extract(q, choices, scorer="wratio", score_cutoff=cut, limit=None),
                  ref_extract("wratio", q, choices, None, cut, None))
+
+
+@pytest.mark.parametrize("name", ["token_sort_ratio", "partial_token_sort_ratio"])
+def test_sorted_token_scorers_searched_again(name, rng):
+    # From its second search on, a Choices is searched through its entries' sorted forms;
+    # every search must give what the scalar scorer gives, whichever way it went.
+    vocab = ["new", "york", "yorke", "city", "é", "中文", "a", "ab"]
+    seps = [" ", " ", "  ", "\t", "\u3000"]
+    choices = [rng.choice(seps).join(rng.choice(vocab) for _ in range(rng.randint(0, 4)))
+               for _ in range(300)]
+    choices[5] = None
+    choices[17] = float("nan")
+    prepared = tm.Choices(choices)
+    queries = [rng.choice(seps).join(rng.choice(vocab) for _ in range(rng.randint(0, 4)))
+               for _ in range(12)]
+    for q in queries:
+        for cut, limit in ((None, None), (70.0, 5), (100.0, None)):
+            exp = ref_extract(name, q, choices, None, cut, limit)
+            same(tm.extract(q, prepared, scorer=name, score_cutoff=cut, limit=limit), exp)
+        exp_one = ref_extract(name, q, choices, None, None, 1)
+        assert tm.extract_one(q, prepared, scorer=name) == (exp_one[0] if exp_one else None)
+
+
+def test_sorted_forms_built_once_under_threads():
+    # Many threads make a fresh Choices' second search at once: one of them builds the
+    # sorted forms, every thread gets the scalar scorer's results.
+    from concurrent.futures import ThreadPoolExecutor
+    words = ["b a", "a b c", "c", "a  a", "zz y", ""] * 500
+    prepared = tm.Choices(words)
+    tm.extract("a b", prepared, scorer="token_sort_ratio", limit=3)
+    exp = ref_extract("token_sort_ratio", "b a", words, None, None, 4)
+    with ThreadPoolExecutor(8) as ex:
+        got = list(ex.map(lambda _: tm.extract("b a", prepared, scorer="token_sort_ratio", limit=4),
+                          range(16)))
+    for g in got:
+        same(g, exp)

@@ -814,6 +814,18 @@ void cdist(const TextStore& queries, const TextStore& choices, ScorerId id, cons
 std::vector<Match> extract(const TextStore& query, std::size_t qi, const TextStore& choices,
                            ScorerId id, const ScorerParams& sp, Cutoff cutoff, std::size_t limit,
                            const RunOptions& opt) {
+    // Choices searched again by a sorted-token scorer keep their sorted forms: each later
+    // search is then the ratio or partial ratio of forms, with the bounds those allow.
+    if (ScorerId as; sorted_form_of(id, as) && !choices.empty_store()) {
+        if (const TextStore* forms =
+                choices.sorted_forms([&](TextStore& out) { sorted_forms(choices, out, opt); })) {
+            TextStore fq;
+            const std::string form = sorted_token_text(query.text(qi));
+            fq.add(form.data(), form.size());
+            fq.seal();
+            return extract(fq, 0, *forms, as, sp, cutoff, limit, opt);
+        }
+    }
     return with_scorer(id, [&]<typename S>() {
         return extract_impl<S>(query, qi, choices, sp, cutoff, limit, opt);
     });

@@ -39,6 +39,9 @@ public:
         words_.reset();
         sketches_ready_.store(nullptr, std::memory_order_relaxed);
         uses_.store(0, std::memory_order_relaxed);
+        forms_.reset();
+        forms_ready_.store(nullptr, std::memory_order_relaxed);
+        form_uses_.store(0, std::memory_order_relaxed);
     }
     // Bytes held by the arrays, used or not.
     std::size_t capacity_bytes() const {
@@ -156,6 +159,25 @@ public:
         return words_.get();
     }
 
+    // Another store holding every entry's sorted-token form (token.hpp) at the same index,
+    // missing where this one is, which make(out) fills. Built by the first caller from a
+    // store's second sorted-token search on (nullptr before: one search alone is cheaper
+    // than making every form) and kept with the store, so a prepared set of choices pays
+    // for the forms once.
+    template <typename Make>
+    const TextStore* sorted_forms(Make&& make) const {
+        if (const TextStore* ready = forms_ready_.load(std::memory_order_acquire)) return ready;
+        if (form_uses_.fetch_add(1, std::memory_order_relaxed) == 0) return nullptr;
+        const std::lock_guard<std::mutex> lock(*forms_mu_);
+        if (!forms_) {
+            auto made = std::make_unique<TextStore>();
+            make(*made);
+            forms_ = std::move(made);
+            forms_ready_.store(forms_.get(), std::memory_order_release);
+        }
+        return forms_.get();
+    }
+
 private:
     std::string buf_;
     std::vector<std::uint64_t> offsets_;
@@ -168,6 +190,10 @@ private:
     mutable std::unique_ptr<std::uint8_t[]> words_;
     mutable std::atomic<std::uint64_t> uses_{0};
     mutable std::atomic<const Sketch*> sketches_ready_{nullptr};
+    std::unique_ptr<std::mutex> forms_mu_ = std::make_unique<std::mutex>();
+    mutable std::unique_ptr<TextStore> forms_;
+    mutable std::atomic<std::uint64_t> form_uses_{0};
+    mutable std::atomic<const TextStore*> forms_ready_{nullptr};
 };
 
 }  // namespace tarnvel::core::match
