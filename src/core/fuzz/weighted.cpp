@@ -42,9 +42,10 @@ bool share_token(Seq<CharT> a, Seq<CharT> b) {
     return false;
 }
 
-// a_canonical is sorted_token_form(a, true) when the caller knows it.
+// a_unique_sorted is sorted_token_form(a, true) when the caller knows it.
 template <typename CharT>
-double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff, std::optional<bool> a_canonical) {
+double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff,
+                std::optional<bool> a_unique_sorted) {
     const std::size_t len1 = a.size;
     const std::size_t len2 = b.size;
     if (len1 == 0 || len2 == 0) return 0.0;
@@ -52,17 +53,17 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff, std::optional<b
     const double len_ratio =
         static_cast<double>(std::max(len1, len2)) / static_cast<double>(std::min(len1, len2));
     double end = indel_ratio(a, b, score_cutoff);
-    // Two canonical texts (each its own sorted and unique-token form, single words among
-    // them) without a shared token skip the token scorers, whose terms cannot win here.
-    // Their token sets share nothing, so the token ratio is the larger of their indel ratio
-    // and the same ratio through the set comparison's formula (within ulps of the same
+    // Two texts that are each their own sorted and unique-token form (single words among
+    // them, sorted_token_form(s, true)) without a shared token skip the token scorers, whose terms
+    // cannot win here. Their token sets share nothing, so the token ratio is the larger of their
+    // indel ratio and the same ratio through the set comparison's formula (within ulps of the same
     // value, or 0 below its cutoff), and its 0.95 share stays below `end` (or both are 0).
     // The partial token ratio is the partial ratio of the same two texts (no shared or
     // repeated token) at a higher cutoff, so (q * 0.95) * scale never beats p * scale. The
     // result is the same, bit for bit. A NaN cutoff is left to the full path: it zeroes
     // `end` but hands the stages a cutoff of 0.
     const bool words = !std::isnan(score_cutoff) &&
-                       a_canonical.value_or(sorted_token_form(a, true)) &&
+                       a_unique_sorted.value_or(sorted_token_form(a, true)) &&
                        sorted_token_form(b, true) && !share_token(a, b);
 
     if (len_ratio < kTokenModeRatio) {
@@ -93,17 +94,18 @@ double weighted_ratio(Text a, Text b, double score_cutoff) {
 
 WeightedQuery::WeightedQuery(Text a) : a_(a), ascii_(is_ascii(a)) {
     decode_utf8(a, wide_);
-    canonical_ = sorted_token_form(Seq<std::uint32_t>{wide_.data(), wide_.size()}, true);
+    unique_sorted_ = sorted_token_form(Seq<std::uint32_t>{wide_.data(), wide_.size()}, true);
 }
 
 double WeightedQuery::score(Text b, double score_cutoff) const {
     if (score_cutoff > 100.0) return 0.0;
     if (a_.empty() || b.empty()) return 0.0;
     // The same symbols as with_symbols() gives: bytes when both are ASCII, else code points.
-    if (ascii_ && is_ascii(b)) return weighted(byte_seq(a_), byte_seq(b), score_cutoff, canonical_);
+    if (ascii_ && is_ascii(b))
+        return weighted(byte_seq(a_), byte_seq(b), score_cutoff, unique_sorted_);
     const CodePoints cb(b);
     return weighted(Seq<std::uint32_t>{wide_.data(), wide_.size()}, cb.seq(), score_cutoff,
-                    canonical_);
+                    unique_sorted_);
 }
 
 }  // namespace tarnvel::core

@@ -26,7 +26,7 @@ public:
 private:
     Text a_;
     bool ascii_ = false;
-    bool canonical_ = false;
+    bool unique_sorted_ = false;       // sorted_token_form(a, true)
     std::vector<std::uint32_t> wide_;  // a's code points
 };
 
