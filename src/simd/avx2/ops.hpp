@@ -1,7 +1,7 @@
 // AVX2 lane layer: Ops<Lane> is one 256-bit vector of Lane-wide lanes (8 to 64 bits) with
-// the operations the generic kernel bodies (src/simd/generic/) use. Included by
-// avx2/kernels.cpp inside its target region, after <immintrin.h>.
-// Masks are vectors here: all-ones lanes where true.
+// the operations the generic kernel bodies (src/simd/generic/) use; Ops<std::uint32_t> and
+// Ops<std::uint64_t> add what only those widths need. Included by avx2/kernels.cpp inside
+// its target region, after <immintrin.h>. Masks are vectors here: all-ones lanes where true.
 #pragma once
 
 #include "simd/generic/lane_width.hpp"
@@ -9,7 +9,7 @@
 namespace tarnvel::simd::avx2 {
 
 template <class L>
-struct Ops {
+struct OpsAll {
 #define TARNVEL_X86_BITS 256
 #include "simd/generic/x86_lanes.inc"
 #undef TARNVEL_X86_BITS
@@ -40,66 +40,53 @@ struct Ops {
         return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21),
                                   16 - static_cast<int>(sizeof(L)));
     }
+    static V select(M m, V if_false, V if_true) { return _mm256_blendv_epi8(if_false, if_true, m); }
+    static V add_masked(V a, M m, V b) { return add(a, _mm256_and_si256(b, m)); }
+};
 
+template <class L>
+struct Ops : OpsAll<L> {};
+
+template <>
+struct Ops<std::uint32_t> : OpsAll<std::uint32_t> {
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
-    static V shift_up(V v, V fill)
-        requires(sizeof(L) == 4)
-    {
+    static V shift_up(V v, V fill) {
         constexpr auto src = [](int i) { return i >= S ? i - S : 0; };
         const V idx =
             _mm256_setr_epi32(src(0), src(1), src(2), src(3), src(4), src(5), src(6), src(7));
         return _mm256_blend_epi32(_mm256_permutevar8x32_epi32(v, idx), fill, (1 << S) - 1);
     }
+};
 
-    // --- 64-bit lanes: building from scalars, masks, gathers ---
-    static V from_lanes(const std::uint64_t* e)
-        requires(sizeof(L) == 8)
-    {
+// 64-bit lanes: building from scalars, masks, gathers.
+template <>
+struct Ops<std::uint64_t> : OpsAll<std::uint64_t> {
+    static V from_lanes(const std::uint64_t* e) {
         return _mm256_set_epi64x(static_cast<long long>(e[3]), static_cast<long long>(e[2]),
                                  static_cast<long long>(e[1]), static_cast<long long>(e[0]));
     }
-    static V iota()
-        requires(sizeof(L) == 8)
-    {
-        return _mm256_set_epi64x(3, 2, 1, 0);
-    }
-    static V lane0(std::uint64_t x)
-        requires(sizeof(L) == 8)
-    {
+    static V iota() { return _mm256_set_epi64x(3, 2, 1, 0); }
+    static V lane0(std::uint64_t x) {
         return _mm256_set_epi64x(0, 0, 0, static_cast<long long>(x));
     }
-    static std::uint64_t last_lane(V v)
-        requires(sizeof(L) == 8)
-    {
+    static std::uint64_t last_lane(V v) {
         return static_cast<std::uint64_t>(_mm256_extract_epi64(v, 3));
     }
     // Lanes moved up by one; lane 0 takes x.
-    static V rotate_in(V v, std::uint64_t x)
-        requires(sizeof(L) == 8)
-    {
+    static V rotate_in(V v, std::uint64_t x) {
         return _mm256_blend_epi32(_mm256_permute4x64_epi64(v, 0x93),
                                   _mm256_set1_epi64x(static_cast<long long>(x)), 0x03);
     }
-    static M mask_bits(unsigned bits)
-        requires(sizeof(L) == 8)
-    {
+    static M mask_bits(unsigned bits) {
         const V lane_bits = _mm256_set_epi64x(8, 4, 2, 1);
         return _mm256_cmpeq_epi64(
             _mm256_and_si256(_mm256_set1_epi64x(static_cast<long long>(bits)), lane_bits),
             lane_bits);
     }
-    static M gt_mask(V a, V b)
-        requires(sizeof(L) == 8)
-    {
-        return _mm256_cmpgt_epi64(a, b);
-    }
-    static V select(M m, V if_false, V if_true) { return _mm256_blendv_epi8(if_false, if_true, m); }
-    static V add_masked(V a, M m, V b) { return add(a, _mm256_and_si256(b, m)); }
+    static M gt_mask(V a, V b) { return _mm256_cmpgt_epi64(a, b); }
     // base[idx[l]] where m is set, 0 elsewhere.
-    static V gather(const std::uint64_t* base, V idx, M m)
-        requires(sizeof(L) == 8)
-    {
+    static V gather(const std::uint64_t* base, V idx, M m) {
         return _mm256_mask_i64gather_epi64(_mm256_setzero_si256(),
                                            reinterpret_cast<const long long*>(base), idx, m, 8);
     }

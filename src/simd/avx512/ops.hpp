@@ -1,7 +1,8 @@
 // AVX-512 (F, BW, VL, DQ) lane layer: Ops<Lane> is one 512-bit vector of Lane-wide lanes
 // (8 to 64 bits) with the operations the generic kernel bodies (src/simd/generic/) use.
-// Included by avx512/kernels.cpp inside its target region, after <immintrin.h>.
-// Compares return all-ones lanes like AVX2; M is the native lane mask.
+// Ops<std::uint32_t> and Ops<std::uint64_t> add what only those widths need. Included by
+// avx512/kernels.cpp inside its target region, after <immintrin.h>. Compares return
+// all-ones lanes like AVX2; M is the native lane mask.
 #pragma once
 
 #include "simd/generic/lane_width.hpp"
@@ -9,7 +10,7 @@
 namespace tarnvel::simd::avx512 {
 
 template <class L>
-struct Ops {
+struct OpsAll {
 #define TARNVEL_X86_BITS 512
 #include "simd/generic/x86_lanes.inc"
 #undef TARNVEL_X86_BITS
@@ -53,80 +54,55 @@ struct Ops {
             return _mm512_alignr_epi64(cur, prev, 7);
         }
     }
+};
 
+template <class L>
+struct Ops : OpsAll<L> {};
+
+template <>
+struct Ops<std::uint32_t> : OpsAll<std::uint32_t> {
     // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
-    static V shift_up(V v, V fill)
-        requires(sizeof(L) == 4)
-    {
+    static V shift_up(V v, V fill) {
         return _mm512_alignr_epi32(v, fill, 16 - S);
     }
     // The first n (< kLanes) lanes from p, `fill` in the others; never reads past them.
-    static V load_first(const void* p, std::size_t n, V fill)
-        requires(sizeof(L) == 4)
-    {
+    static V load_first(const void* p, std::size_t n, V fill) {
         return _mm512_mask_loadu_epi32(fill, static_cast<__mmask16>((1u << n) - 1), p);
     }
-    static void store_first(void* p, V v, std::size_t n)
-        requires(sizeof(L) == 4)
-    {
+    static void store_first(void* p, V v, std::size_t n) {
         _mm512_mask_storeu_epi32(p, static_cast<__mmask16>((1u << n) - 1), v);
     }
+};
 
-    // --- 64-bit lanes: building from scalars, masks, gathers ---
-    static V from_lanes(const std::uint64_t* e)
-        requires(sizeof(L) == 8)
-    {
+// 64-bit lanes: building from scalars, masks, gathers.
+template <>
+struct Ops<std::uint64_t> : OpsAll<std::uint64_t> {
+    static V from_lanes(const std::uint64_t* e) {
         return _mm512_set_epi64(static_cast<long long>(e[7]), static_cast<long long>(e[6]),
                                 static_cast<long long>(e[5]), static_cast<long long>(e[4]),
                                 static_cast<long long>(e[3]), static_cast<long long>(e[2]),
                                 static_cast<long long>(e[1]), static_cast<long long>(e[0]));
     }
-    static V iota()
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
-    }
-    static V lane0(std::uint64_t x)
-        requires(sizeof(L) == 8)
-    {
+    static V iota() { return _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0); }
+    static V lane0(std::uint64_t x) {
         return _mm512_maskz_mov_epi64(1, _mm512_set1_epi64(static_cast<long long>(x)));
     }
-    static std::uint64_t last_lane(V v)
-        requires(sizeof(L) == 8)
-    {
+    static std::uint64_t last_lane(V v) {
         return static_cast<std::uint64_t>(_mm256_extract_epi64(_mm512_extracti64x4_epi64(v, 1), 3));
     }
     // Lanes moved up by one; lane 0 takes x.
-    static V rotate_in(V v, std::uint64_t x)
-        requires(sizeof(L) == 8)
-    {
+    static V rotate_in(V v, std::uint64_t x) {
         return _mm512_alignr_epi64(v, _mm512_set1_epi64(static_cast<long long>(x)), 7);
     }
-    static M mask_bits(unsigned bits)
-        requires(sizeof(L) == 8)
-    {
-        return static_cast<M>(bits);
-    }
-    static M gt_mask(V a, V b)
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_cmpgt_epu64_mask(a, b);
-    }
-    static V select(M m, V if_false, V if_true)
-        requires(sizeof(L) == 8)
-    {
+    static M mask_bits(unsigned bits) { return static_cast<M>(bits); }
+    static M gt_mask(V a, V b) { return _mm512_cmpgt_epu64_mask(a, b); }
+    static V select(M m, V if_false, V if_true) {
         return _mm512_mask_mov_epi64(if_false, m, if_true);
     }
-    static V add_masked(V a, M m, V b)
-        requires(sizeof(L) == 8)
-    {
-        return _mm512_mask_add_epi64(a, m, a, b);
-    }
+    static V add_masked(V a, M m, V b) { return _mm512_mask_add_epi64(a, m, a, b); }
     // base[idx[l]] where m is set, 0 elsewhere.
-    static V gather(const std::uint64_t* base, V idx, M m)
-        requires(sizeof(L) == 8)
-    {
+    static V gather(const std::uint64_t* base, V idx, M m) {
         return _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), m, idx,
                                            reinterpret_cast<const long long*>(base), 8);
     }
