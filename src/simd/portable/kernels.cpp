@@ -16,20 +16,9 @@ namespace tarnvel::simd::portable {
 namespace {
 #include "simd/generic/jaro.inc"
 
-// Portable instantiations of the exact kernels (the compiler may still vectorise them
-// for the baseline instruction set).
+// The exact alignment kernels instantiated here (the compiler may still vectorise them for
+// the baseline instruction set).
 struct PortableTag {};
-
-void fill_alignment_portable(dispatch::KernelTable& t) {
-    using core::detail::nw_affine_diagonals;
-    using core::detail::nw_linear_diagonals;
-    t.nw_linear_i16 = &nw_linear_diagonals<PortableTag>;
-    t.nw_linear_i32 = &nw_linear_diagonals<PortableTag>;
-    t.nw_linear_i64 = &nw_linear_diagonals<PortableTag>;
-    t.nw_affine_i16 = &nw_affine_diagonals<PortableTag>;
-    t.nw_affine_i32 = &nw_affine_diagonals<PortableTag>;
-    t.nw_affine_i64 = &nw_affine_diagonals<PortableTag>;
-}
 
 }  // namespace
 }  // namespace tarnvel::simd::portable
@@ -42,5 +31,13 @@ void tarnvel::dispatch::fill_kernels_portable(KernelTable& t) {
     // One 64-bit lane: the batches pack one candidate per word.
     t.jaro_vec_bytes = 8;
     t.jaro_lanes[3] = &simd::portable::jaro_lanes_impl<simd::portable::Ops<std::uint64_t>>;
-    simd::portable::fill_alignment_portable(t);
+    using core::detail::nw_affine_diagonals;
+    using core::detail::nw_linear_diagonals;
+    using simd::portable::PortableTag;
+    t.nw_linear_i16 = &nw_linear_diagonals<PortableTag>;
+    t.nw_linear_i32 = &nw_linear_diagonals<PortableTag>;
+    t.nw_linear_i64 = &nw_linear_diagonals<PortableTag>;
+    t.nw_affine_i16 = &nw_affine_diagonals<PortableTag>;
+    t.nw_affine_i32 = &nw_affine_diagonals<PortableTag>;
+    t.nw_affine_i64 = &nw_affine_diagonals<PortableTag>;
 }
