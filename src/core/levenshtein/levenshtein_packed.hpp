@@ -11,7 +11,7 @@
 // short pattern hold garbage that only ever flows towards higher bits, so they are masked
 // only at the end.
 //
-// The kernel itself, lev_packed_group<Ops> (simd/generic/levenshtein.inc), is
+// The kernel itself, packed_group<Ops, kLcs> (simd/generic/levenshtein.inc), is
 // included by each target's translation unit inside its target region (a template defined
 // outside the region would not get the target); V supplies the vector operations.
 // See also: levenshtein_batch.cpp.
