@@ -26,13 +26,12 @@ TARNVEL_REGION_BEGIN(TARNVEL_REGION_AVX512)
 namespace tarnvel::simd::avx512 {
 namespace {
 #include "simd/generic/bodies.inc"
-}  // namespace
+// After the bodies: the indel lanes use their lcs_step.
 #include "simd/avx512/indel_lanes.inc"
 
-namespace {
 void fill_own(dispatch::KernelTable& t) {
-    t.indel_lanes[0] = &indel_lanes16;
-    t.indel_lanes[1] = &indel_lanes32;
+    t.indel_lanes[0] = &run_lanes<16>;
+    t.indel_lanes[1] = &run_lanes<32>;
 }
 }  // namespace
 }  // namespace tarnvel::simd::avx512
