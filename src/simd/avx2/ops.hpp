@@ -47,9 +47,10 @@ struct OpsAll {
 template <class L>
 struct Ops : OpsAll<L> {};
 
+// 32-bit lanes add a lane shift across the two 128-bit halves (a permute and a blend):
+// lanes moved up by S (lane i takes lane i - S), the lowest S lanes taking `fill`.
 template <>
 struct Ops<std::uint32_t> : OpsAll<std::uint32_t> {
-    // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
     template <int S>
     static V shift_up(V v, V fill) {
         constexpr auto src = [](int i) { return i >= S ? i - S : 0; };

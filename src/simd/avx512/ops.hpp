@@ -59,19 +59,21 @@ struct OpsAll {
 template <class L>
 struct Ops : OpsAll<L> {};
 
+// 32-bit lanes add the masked loads and stores that finish a row (kMaskedTail) and a lane
+// shift.
 template <>
 struct Ops<std::uint32_t> : OpsAll<std::uint32_t> {
-    // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
-    template <int S>
-    static V shift_up(V v, V fill) {
-        return _mm512_alignr_epi32(v, fill, 16 - S);
-    }
     // The first n (< kLanes) lanes from p, `fill` in the others; never reads past them.
     static V load_first(const void* p, std::size_t n, V fill) {
         return _mm512_mask_loadu_epi32(fill, static_cast<__mmask16>((1u << n) - 1), p);
     }
     static void store_first(void* p, V v, std::size_t n) {
         _mm512_mask_storeu_epi32(p, static_cast<__mmask16>((1u << n) - 1), v);
+    }
+    // Lanes moved up by S (lane i takes lane i - S); the lowest S lanes take `fill`.
+    template <int S>
+    static V shift_up(V v, V fill) {
+        return _mm512_alignr_epi32(v, fill, 16 - S);
     }
 };
 
