@@ -146,6 +146,24 @@ def test_ratio_batch_matches_reference(alphabet):
         assert got == [tarnvel.fuzz_ratio(query, c) for c in cands]
 
 
+def test_ratio_batch_choices_at_lane_byte_limits():
+    # Short ASCII choices run in lanes of 16 or 32 bytes, packed 4 or 2 to a register: sizes
+    # at each limit, multi-byte symbols straddling it, and group sizes that leave registers
+    # part-filled must all score as one call at a time.
+    rng = random.Random(SEED + 3)
+    sizes = [0, 1, 15, 16, 17, 31, 32, 33]
+    for query in ["", "abc", "abcd abcd abcd abcd", "aé", rand_text(rng, "abcd ", 40, 60)]:
+        for count in [1, 3, 4, 5, 31, 32, 33, 65]:
+            cands = []
+            for _ in range(count):
+                n = rng.choice(sizes)
+                text = rand_text(rng, "abcd ", n, n)
+                if n and rng.random() < 0.3:  # a two- or four-byte symbol at the end
+                    text = text[:-1] + rng.choice("é😀")
+                cands.append(text)
+            assert tarnvel.fuzz_ratio_batch(query, cands) == [ref_ratio(query, c) for c in cands]
+
+
 @pytest.mark.parametrize("alphabet", ALPHABETS)
 def test_extract_matches_sorted_reference(alphabet):
     rng = random.Random(SEED + 1)
