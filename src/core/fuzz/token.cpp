@@ -22,7 +22,6 @@
 #include "core/fuzz/partial.hpp"
 #include "core/fuzz/ratio.hpp"
 #include "core/fuzz/token.hpp"
-#include "core/fuzz/token_form.hpp"
 
 namespace tarnvel::core {
 namespace {
@@ -93,10 +92,11 @@ public:
           tb(&arena_),
           both(&arena_),
           a_only(&arena_),
-          b_only(&arena_) {
-        sorted_tokens(a, ta);
-        sorted_tokens(b, tb);
-    }
+          b_only(&arena_),
+          a_(a),
+          b_(b),
+          a_is_form_(sorted_tokens(a, ta)),
+          b_is_form_(sorted_tokens(b, tb)) {}
     Work(const Work&) = delete;
     Work& operator=(const Work&) = delete;
 
@@ -134,6 +134,10 @@ public:
         return {out, n};
     }
 
+    // Each text's sorted-token form: the text itself where it already is one, else joined.
+    Seq<CharT> sorted_a() { return a_is_form_ ? a_ : join(ta); }
+    Seq<CharT> sorted_b() { return b_is_form_ ? b_ : join(tb); }
+
     static std::size_t joined_length(const TokenList<CharT>& list) {
         if (list.empty()) return 0;
         std::size_t n = list.size() - 1;
@@ -142,16 +146,34 @@ public:
     }
 
 private:
-    void sorted_tokens(Seq<CharT> s, TokenList<CharT>& out) {
+    // Splits s at white space into out, sorted. True when s is its own sorted-token form
+    // (the tokens already in order, one U+0020 between neighbours, none before the first
+    // or after the last), found in the same pass, so such a text is neither sorted nor joined.
+    bool sorted_tokens(Seq<CharT> s, TokenList<CharT>& out) {
         out.reserve(s.size / 2 + 1);
+        bool spaced = true, ordered = true;
+        auto add = [&](std::size_t from, std::size_t to) {
+            const Token<CharT> tok = make_token(s.data + from, to - from);
+            if (!out.empty() && tok < out.back()) ordered = false;
+            out.push_back(tok);
+        };
         std::size_t start = 0;
         for (std::size_t i = 0; i < s.size; ++i) {
-            if (!is_white_space(static_cast<std::uint32_t>(s[i]))) continue;
-            if (i > start) out.push_back(make_token(s.data + start, i - start));
+            const auto c = static_cast<std::uint32_t>(s[i]);
+            if (!is_white_space(c)) continue;
+            if (i > start)
+                add(start, i);
+            else
+                spaced = false;  // white space first, or a run of it
+            if (c != 0x20) spaced = false;
             start = i + 1;
         }
-        if (s.size > start) out.push_back(make_token(s.data + start, s.size - start));
-        std::sort(out.begin(), out.end());
+        if (s.size > start)
+            add(start, s.size);
+        else if (s.size > 0)
+            spaced = false;  // white space last
+        if (!ordered) std::sort(out.begin(), out.end());
+        return spaced && ordered;
     }
 
     static Token<CharT> make_token(const CharT* p, std::size_t n) { return {sort_key(p, n), p, n}; }
@@ -169,6 +191,10 @@ private:
 public:
     TokenList<CharT> ta, tb;                // sorted tokens, repeats kept
     TokenList<CharT> both, a_only, b_only;  // the token sets
+
+private:
+    Seq<CharT> a_, b_;
+    bool a_is_form_, b_is_form_;  // the text is its own sorted-token form
 };
 
 // The ratio 100 - d * 100 / len of the set comparison (not the indel ratio's form).
@@ -206,23 +232,18 @@ double compare_sets(Work<CharT>& w, double cutoff, double start) {
     return result;
 }
 
-// Texts already in sorted-token form are compared as they stand: their forms are themselves.
 template <typename CharT>
 double sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
     if (cutoff > 100.0) return 0.0;
-    if (sorted_token_form(a, false) && sorted_token_form(b, false))
-        return indel_ratio(a, b, cutoff);
     Work<CharT> w(a, b);
-    return indel_ratio(w.join(w.ta), w.join(w.tb), cutoff);
+    return indel_ratio(w.sorted_a(), w.sorted_b(), cutoff);
 }
 
 template <typename CharT>
 double partial_sort_ratio(Seq<CharT> a, Seq<CharT> b, double cutoff) {
     if (cutoff > 100.0) return 0.0;
-    if (sorted_token_form(a, false) && sorted_token_form(b, false))
-        return partial_ratio(a, b, cutoff);
     Work<CharT> w(a, b);
-    return partial_ratio(w.join(w.ta), w.join(w.tb), cutoff);
+    return partial_ratio(w.sorted_a(), w.sorted_b(), cutoff);
 }
 
 template <typename CharT>
@@ -253,7 +274,7 @@ double token_ratio(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
     Work<CharT> w(a, b);
     w.make_sets();
     if (!w.both.empty() && (w.a_only.empty() || w.b_only.empty())) return 100.0;
-    const double sort_score = indel_ratio(w.join(w.ta), w.join(w.tb), score_cutoff);
+    const double sort_score = indel_ratio(w.sorted_a(), w.sorted_b(), score_cutoff);
     return compare_sets(w, score_cutoff, sort_score);
 }
 
@@ -263,7 +284,7 @@ double partial_token_ratio(Seq<CharT> a, Seq<CharT> b, double score_cutoff) {
     Work<CharT> w(a, b);
     w.make_sets();
     if (!w.both.empty()) return 100.0;
-    const double whole = partial_ratio(w.join(w.ta), w.join(w.tb), score_cutoff);
+    const double whole = partial_ratio(w.sorted_a(), w.sorted_b(), score_cutoff);
     // Without repeated tokens the unique-word texts are the sorted texts themselves.
     if (w.ta.size() == w.a_only.size() && w.tb.size() == w.b_only.size()) return whole;
     const double unique =

@@ -1,6 +1,7 @@
-// Whether a text is already its own sorted-token form, so that the token scorers can use it
-// as it stands instead of splitting, sorting and joining it again.
-// See also: token.hpp (the forms), token.cpp and weighted.cpp (the shortcuts).
+// Whether a text is already its own sorted-token form, so that the weighted ratio can tell
+// without splitting it that the token stages cannot win. The token scorers find the same
+// while they split (token.cpp).
+// See also: token.hpp (the forms), weighted.cpp (the shortcut).
 #pragma once
 
 #include <algorithm>

@@ -63,7 +63,7 @@ double weighted(Seq<CharT> a, Seq<CharT> b, double score_cutoff,
     // result is the same, bit for bit. A NaN cutoff is left to the full path: it zeroes
     // `end` but hands the stages a cutoff of 0.
     const bool words = !std::isnan(score_cutoff) &&
-                       a_unique_sorted.value_or(sorted_token_form(a, true)) &&
+                       (a_unique_sorted ? *a_unique_sorted : sorted_token_form(a, true)) &&
                        sorted_token_form(b, true) && !share_token(a, b);
 
     if (len_ratio < kTokenModeRatio) {
