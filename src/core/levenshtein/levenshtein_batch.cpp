@@ -75,12 +75,13 @@ void myers_grouped(const MyersPattern& p, const Text* texts, std::size_t count, 
     std::size_t i = 0;
     const std::uint8_t* ptr[8];
     std::size_t len[8];
+    const MyersGroups group(k);
     for (; k > 1 && i + k <= count; i += k) {
         for (std::size_t l = 0; l < k; ++l) {
             ptr[l] = texts[i + l].bytes();
             len[l] = texts[i + l].size;
         }
-        myers_multi(p, ptr, len, k, out + i);
+        group(p, ptr, len, out + i);
     }
     for (; i < count; ++i) out[i] = myers_distance(p, texts[i].bytes(), texts[i].size);
 }
@@ -130,12 +131,13 @@ void batch_chunk(const PreparedQuery& q, const Text* cands, const std::uint8_t* 
     std::size_t len[8];
     std::uint32_t res[8];
     std::size_t g = 0;
+    const MyersGroups group(k);
     for (; k > 1 && g + k <= ascii_count; g += k) {
         for (std::size_t l = 0; l < k; ++l) {
             ptr[l] = cands[order[g + l]].bytes();
             len[l] = cands[order[g + l]].size;
         }
-        myers_multi(*q.word, ptr, len, k, res);
+        group(*q.word, ptr, len, res);
         for (std::size_t l = 0; l < k; ++l) out[order[g + l]] = res[l];
     }
     for (; g < ascii_count; ++g) {

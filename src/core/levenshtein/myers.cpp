@@ -83,4 +83,9 @@ void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const 
     for (; i < k; ++i) out[i] = myers_distance(p, texts[i], lens[i]);
 }
 
+MyersGroups::MyersGroups(std::size_t k) : k_(k) {
+    const dispatch::KernelTable& kt = dispatch::kernels();
+    if (kt.myers_lanes && kt.myers_width == k) lanes_ = kt.myers_lanes;
+}
+
 }  // namespace tarnvel::core

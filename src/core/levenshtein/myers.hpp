@@ -48,4 +48,21 @@ void myers_8way(const MyersPattern& p, const std::uint8_t* const* texts, const s
 void myers_multi(const MyersPattern& p, const std::uint8_t* const* texts, const std::size_t* lens,
                  std::size_t k, std::uint32_t* out);
 
+// myers_multi for groups of exactly k texts, with the kernel picked once for a whole run
+// of groups instead of once per group.
+class MyersGroups {
+public:
+    explicit MyersGroups(std::size_t k);
+    void operator()(const MyersPattern& p, const std::uint8_t* const* texts,
+                    const std::size_t* lens, std::uint32_t* out) const {
+        if (lanes_) return lanes_(p, texts, lens, k_, out);
+        myers_multi(p, texts, lens, k_, out);
+    }
+
+private:
+    void (*lanes_)(const MyersPattern&, const std::uint8_t* const*, const std::size_t*, std::size_t,
+                   std::uint32_t*) = nullptr;
+    std::size_t k_;
+};
+
 }  // namespace tarnvel::core
